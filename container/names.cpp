@@ -1,0 +1,39 @@
+// Member-name and directory checks shared by the launcher and the builder; portable, no OS headers.
+#include "container/names.h"
+
+bool IsPlainMemberName(const char* field, LeadBytePredicate isLeadByte) {
+  size_t length = 0;
+  while (length < NAME_FIELD_SIZE && field[length] != 0) ++length;
+  if (length == NAME_FIELD_SIZE || length == 0) return false;
+  if (field[0] == '.' && (length == 1 || (length == 2 && field[1] == '.'))) return false;
+  for (size_t i = 0; i < length; ++i) {
+    unsigned char c = (unsigned char)field[i];
+    if (isLeadByte != nullptr && c >= 0x80 && isLeadByte(c)) {
+      if (i + 1 >= length) return false;  // a double-byte character cut by the NUL
+      ++i;                                // its trail byte may be 0x5C and is no separator
+      continue;
+    }
+    if (c == '\\' || c == '/' || c == ':') return false;
+  }
+  return true;
+}
+
+DirectoryFault ValidateDirectory(const DirectoryEntry* entries, int32_t count, int64_t directoryPosition,
+                                 LeadBytePredicate isLeadByte, int32_t* faultIndex) {
+  *faultIndex = -1;
+  for (int32_t i = 1; i < count; ++i) {
+    const DirectoryEntry& e = entries[i];
+    *faultIndex = i;
+    if (!IsPlainMemberName(e.storedName, isLeadByte)) return DirectoryFault::BadStoredName;
+    if (!IsPlainMemberName(e.expandedName, isLeadByte)) return DirectoryFault::BadExpandedName;
+    int64_t offset = EntryDataOffset(e);
+    int64_t length = EntryDataLength(e);
+    if (length > 0 && (offset < 0 || offset + length > directoryPosition)) return DirectoryFault::DataOutsideFile;
+  }
+  if (count >= 1) {
+    *faultIndex = count - 1;
+    if (!IsPlainMemberName(entries[count - 1].expandedName, isLeadByte)) return DirectoryFault::BadLaunchName;
+  }
+  *faultIndex = -1;
+  return DirectoryFault::None;
+}

@@ -1,0 +1,72 @@
+// The SZDD codec: pure; spans in, bytes out, an error enum. No files, no OS headers.
+// The decoder half uses no heap and no C++ runtime, so the stub's POSIX LZ service can link it.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+namespace sfxlz {
+
+constexpr size_t SZDD_HEADER_SIZE = 14;
+constexpr size_t SZDD_WINDOW_SIZE = 4096;
+constexpr size_t SZDD_FIRST_POSITION = SZDD_WINDOW_SIZE - 16;
+constexpr uint8_t SZDD_MODE_A = 0x41;
+extern const uint8_t SZDD_MAGIC[8];
+
+enum class LzError : int {
+  Ok = 0,
+  TruncatedHeader,   // fewer than 14 bytes
+  BadMagic,          // not an SZDD stream
+  BadMode,           // mode byte other than 'A'
+  TruncatedData,     // the stream ends inside an item, before the header's length was reached
+  LengthMismatch,    // the stream holds more data than the header's length
+  OutputTooSmall,    // the caller's buffer cannot take the header's length
+  InputTooLarge,     // more than 2^32 - 1 bytes to encode
+};
+
+const char* LzErrorText(LzError error);
+
+struct SzddHeader {
+  uint8_t mode;
+  uint8_t missingChar;       // the character the compressed name replaced with '_'
+  uint32_t expandedLength;
+};
+
+// Checks magic and mode; fills *header.
+LzError ParseSzddHeader(const uint8_t* data, size_t size, SzddHeader* header);
+void WriteSzddHeader(uint8_t out[SZDD_HEADER_SIZE], uint8_t missingChar, uint32_t expandedLength);
+
+// Whole-stream decode: out must hold at least the header's expandedLength bytes.
+LzError SzddDecode(const uint8_t* in, size_t inSize, uint8_t* out, size_t outCapacity, size_t* outSize);
+
+// Streaming decode with a fixed 4096-byte window, for callers that work through fixed buffers.
+struct SzddStreamDecoder {
+  uint8_t window[SZDD_WINDOW_SIZE];
+  uint32_t windowPos;
+  uint32_t expectedLength;   // from the header
+  uint64_t produced;
+  uint8_t control;           // remaining control bits, shifted
+  uint8_t controlLeft;       // items left under the current control byte
+  uint8_t pendingByte;       // first byte of a match split across input chunks
+  uint8_t hasPending;
+  uint32_t copyPos;          // a match split across output chunks
+  uint32_t copyLeft;
+};
+
+// Call after the 14-byte header was parsed.
+void SzddStreamInit(SzddStreamDecoder* decoder, uint32_t expandedLength);
+// Consumes input and produces output until either runs out; *consumed and *produced report how much.
+LzError SzddStreamDecode(SzddStreamDecoder* decoder, const uint8_t* in, size_t inSize, size_t* consumed,
+                         uint8_t* out, size_t outCapacity, size_t* produced);
+// After the last input: Ok only when exactly the header's length was produced and no item was cut.
+LzError SzddStreamFinish(const SzddStreamDecoder* decoder);
+
+}  // namespace sfxlz
+
+#if !defined(SFXLZ_NO_ENCODER)
+#include <vector>
+namespace sfxlz {
+// Smallest stream the format allows (exact minimum-cost parse). Appends header and data to *out.
+LzError SzddEncode(const uint8_t* in, size_t inSize, uint8_t missingChar, std::vector<uint8_t>* out);
+}  // namespace sfxlz
+#endif
