@@ -1,0 +1,9 @@
+# Unit tests of the launcher's stages and of the POSIX platform layer.
+add_library(sfxrun_test_support STATIC ${CMAKE_CURRENT_LIST_DIR}/launcher_fixture.cpp)
+target_link_libraries(sfxrun_test_support PUBLIC sfxrun_core GTest::gtest)
+target_include_directories(sfxrun_test_support PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+
+add_executable(launcher_unit_tests
+  ${CMAKE_CURRENT_LIST_DIR}/launcher_locate_test.cpp)
+target_link_libraries(launcher_unit_tests PRIVATE sfxrun_test_support GTest::gtest_main)
+gtest_discover_tests(launcher_unit_tests PROPERTIES LABELS unit DISCOVERY_TIMEOUT 60)
