@@ -51,11 +51,13 @@ struct SzddStreamDecoder {
   uint8_t hasPending;
   uint32_t copyPos;          // a match split across output chunks
   uint32_t copyLeft;
+  LzError error;             // sticky: once a stream is found faulty, every later call reports it
 };
 
 // Call after the 14-byte header was parsed.
 void SzddStreamInit(SzddStreamDecoder* decoder, uint32_t expandedLength);
 // Consumes input and produces output until either runs out; *consumed and *produced report how much.
+// Input left over once the header's length is reached is reported as LengthMismatch at once.
 LzError SzddStreamDecode(SzddStreamDecoder* decoder, const uint8_t* in, size_t inSize, size_t* consumed,
                          uint8_t* out, size_t outCapacity, size_t* produced);
 // After the last input: Ok only when exactly the header's length was produced and no item was cut.

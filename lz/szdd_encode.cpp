@@ -1,0 +1,167 @@
+// SZDD encoder with an exact minimum-cost parse: portable; no OS headers (uses the C++ library).
+#include <string.h>
+
+#include <vector>
+
+#include "lz/szdd.h"
+
+namespace sfxlz {
+namespace {
+
+constexpr size_t WINDOW = SZDD_WINDOW_SIZE;
+constexpr unsigned MATCH_MIN = 3;
+constexpr unsigned MATCH_MAX = 18;
+constexpr uint32_t LITERAL_BITS = 9;
+constexpr uint32_t MATCH_BITS = 17;
+constexpr unsigned HASH_BITS = 16;
+// Twice the window, so a node stays in place while any position that can still reach it is searched.
+constexpr size_t TREE_SLOTS = 2 * WINDOW;
+constexpr uint32_t NO_NODE = 0xFFFFFFFFu;
+
+inline uint32_t Hash3(const uint8_t* p) {
+  uint32_t key = static_cast<uint32_t>(p[0]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[2];
+  return (key * 2654435761u) >> (32 - HASH_BITS);
+}
+
+// Binary trees of the positions whose first three bytes share a hash, ordered by their next 18
+// bytes. Every position's nearest neighbours in that order lie on the search path, so one descent
+// finds the true longest match, and the same descent inserts the position as the new root.
+// A node's subtrees are always older than the node, so the walk stops at the first one out of reach.
+class MatchTree {
+ public:
+  explicit MatchTree(const uint8_t* text) : text_(text), heads_(size_t{1} << HASH_BITS, NO_NODE),
+                                            children_(2 * TREE_SLOTS, NO_NODE) {}
+
+  // Longest match (up to limit bytes, limit >= 3) for the string at pos among the 4096 before it.
+  unsigned FindAndInsert(uint32_t pos, unsigned limit, uint32_t* distance) {
+    const uint8_t* current = text_ + pos;
+    uint32_t& head = heads_[Hash3(current)];
+    uint32_t candidate = head;
+    head = pos;
+    uint32_t* greaterLink = &children_[2 * (pos % TREE_SLOTS) + 1];
+    uint32_t* lesserLink = &children_[2 * (pos % TREE_SLOTS)];
+    unsigned lesserLength = 0;   // bytes every node under lesserLink shares with current
+    unsigned greaterLength = 0;
+    unsigned best = 0;
+    while (candidate != NO_NODE && pos - candidate <= WINDOW) {
+      uint32_t* pair = &children_[2 * (candidate % TREE_SLOTS)];
+      const uint8_t* other = text_ + candidate;
+      unsigned length = lesserLength < greaterLength ? lesserLength : greaterLength;
+      while (length < limit && other[length] == current[length]) ++length;
+      if (length > best) {
+        best = length;
+        *distance = pos - candidate;
+      }
+      if (length == limit) {
+        // Equal as far as any later search can look: the newer position takes the node's place.
+        *lesserLink = pair[0];
+        *greaterLink = pair[1];
+        return best;
+      }
+      if (other[length] < current[length]) {
+        *lesserLink = candidate;
+        lesserLink = &pair[1];
+        candidate = *lesserLink;
+        lesserLength = length;
+      } else {
+        *greaterLink = candidate;
+        greaterLink = &pair[0];
+        candidate = *greaterLink;
+        greaterLength = length;
+      }
+    }
+    *lesserLink = NO_NODE;
+    *greaterLink = NO_NODE;
+    return best;
+  }
+
+ private:
+  const uint8_t* text_;
+  std::vector<uint32_t> heads_;
+  std::vector<uint32_t> children_;
+};
+
+}  // namespace
+
+LzError SzddEncode(const uint8_t* in, size_t inSize, uint8_t missingChar, std::vector<uint8_t>* out) {
+  if (static_cast<uint64_t>(inSize) > 0xFFFFFFFFu) return LzError::InputTooLarge;
+  const uint32_t n = static_cast<uint32_t>(inSize);
+
+  // The initial window content as real bytes in front of the input, so matches into it need no
+  // special case: text[WINDOW + k] is input byte k.
+  std::vector<uint8_t> text(WINDOW + n, 0x20);
+  if (n != 0) memcpy(text.data() + WINDOW, in, n);
+  const uint32_t textSize = static_cast<uint32_t>(WINDOW) + n;
+
+  // Pass 1: the longest match at every input position. Every prefix of a match of 3 or more bytes
+  // is a match too, so this is all the parse needs to know.
+  std::vector<uint8_t> longest(n, 0);
+  std::vector<uint16_t> distance(n, 0);
+  {
+    MatchTree tree(text.data());
+    uint32_t unused;
+    for (uint32_t pos = 0; pos < WINDOW; ++pos) {
+      uint32_t room = textSize - pos;
+      if (room >= MATCH_MIN) tree.FindAndInsert(pos, room < MATCH_MAX ? room : MATCH_MAX, &unused);
+    }
+    for (uint32_t k = 0; k < n; ++k) {
+      uint32_t room = n - k;
+      if (room < MATCH_MIN) break;
+      uint32_t found = 0;
+      unsigned length = tree.FindAndInsert(static_cast<uint32_t>(WINDOW) + k,
+                                           room < MATCH_MAX ? room : MATCH_MAX, &found);
+      if (length >= MATCH_MIN) {
+        longest[k] = static_cast<uint8_t>(length);
+        distance[k] = static_cast<uint16_t>(found);
+      }
+    }
+  }
+
+  // Pass 2: the cheapest encoding of every suffix, last position first. A stream's size is its bit
+  // count rounded up to whole bytes, so the fewest bits give the fewest bytes. Costs are kept modulo
+  // 2^32: only differences between nearby suffixes are compared, and those are small.
+  std::vector<uint32_t> cost(static_cast<size_t>(n) + 1, 0);
+  for (uint32_t k = n; k-- > 0;) {
+    uint32_t bestCost = cost[k + 1] + LITERAL_BITS;
+    unsigned bestLength = 1;
+    for (unsigned length = MATCH_MIN; length <= longest[k]; ++length) {
+      uint32_t candidate = cost[k + length] + MATCH_BITS;
+      if (static_cast<int32_t>(candidate - bestCost) < 0) {
+        bestCost = candidate;
+        bestLength = length;
+      }
+    }
+    cost[k] = bestCost;
+    longest[k] = static_cast<uint8_t>(bestLength);  // from here on: the length chosen at k
+  }
+
+  // Pass 3: emit. Control bits are least significant first; a set bit is a literal.
+  size_t start = out->size();
+  out->resize(start + SZDD_HEADER_SIZE);
+  WriteSzddHeader(out->data() + start, missingChar, n);
+  out->reserve(start + SZDD_HEADER_SIZE + n + n / 8 + 1);
+  size_t controlAt = 0;
+  unsigned items = 0;
+  for (uint32_t k = 0; k < n;) {
+    if (items % 8 == 0) {
+      controlAt = out->size();
+      out->push_back(0);
+    }
+    unsigned length = longest[k];
+    if (length == 1) {
+      (*out)[controlAt] |= static_cast<uint8_t>(1u << (items % 8));
+      out->push_back(in[k]);
+    } else {
+      // The window position of the source byte: positions are absolute in the ring, and the source
+      // may lie in the initial spaces (k < distance) or overlap the bytes being written.
+      uint32_t position = (k - distance[k] + SZDD_FIRST_POSITION) & (WINDOW - 1);
+      out->push_back(static_cast<uint8_t>(position));
+      out->push_back(static_cast<uint8_t>(((position >> 4) & 0xF0) | (length - MATCH_MIN)));
+    }
+    k += length;
+    ++items;
+  }
+  return LzError::Ok;
+}
+
+}  // namespace sfxlz
