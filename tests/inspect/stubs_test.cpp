@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <tuple>
 #include <vector>
