@@ -6,6 +6,7 @@ target_include_directories(sfxrun_test_support PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 add_executable(launcher_unit_tests
   ${CMAKE_CURRENT_LIST_DIR}/launcher_locate_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/launcher_check_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/launcher_services_test.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/launcher_services_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/launcher_run_test.cpp)
 target_link_libraries(launcher_unit_tests PRIVATE sfxrun_test_support GTest::gtest_main)
 gtest_discover_tests(launcher_unit_tests PROPERTIES LABELS unit DISCOVERY_TIMEOUT 60)
