@@ -131,7 +131,6 @@ bool PlanContainer(const StubInput& stub, const std::vector<MemberInput>& member
   plan->entries.push_back(head);
 
   LeadBytePredicate isLeadByte = options.codePage != nullptr ? options.codePage->isLeadByte : nullptr;
-  std::map<std::string, std::string> claimed;  // folded name -> the display name that claimed it
   for (const MemberInput& member : members) {
     PlannedEntry entry;
     entry.displayName = member.name;
@@ -147,25 +146,19 @@ bool PlanContainer(const StubInput& stub, const std::vector<MemberInput>& member
         entry.compressedName = compressed;
       }
     }
-    // Every name the member may leave in the work folder, even for a moment, must be its own;
-    // the stored name counts whenever the member may be compressed.
-    std::vector<std::string> names = {entry.expandedName};
-    if (!entry.compressedName.empty()) names.push_back(entry.compressedName);
-    std::map<std::string, std::string> own;
-    for (const std::string& name : names) {
-      std::string key = CaseFoldKey(Utf8Of(name, options));
-      auto found = claimed.find(key);
-      if (found != claimed.end()) {
-        *error = "members " + Quoted(found->second) + " and " + Quoted(member.name) + " both name the file " +
-                 Quoted(Utf8Of(name, options)) + " when letter case is ignored";
-        return false;
-      }
-      own.emplace(key, member.name);
+    std::string key = CaseFoldKey(entry.displayName);
+    auto found = plan->expandedKeys.find(key);
+    if (found != plan->expandedKeys.end()) {
+      *error = "members " + Quoted(found->second) + " and " + Quoted(member.name) +
+               " name the same file when letter case is ignored";
+      return false;
     }
-    claimed.insert(own.begin(), own.end());
+    plan->expandedKeys.emplace(key, member.name);
+    if (!entry.compressedName.empty()) entry.compressedKey = CaseFoldKey(Utf8Of(entry.compressedName, options));
     plan->entries.push_back(entry);
   }
-  plan->stub.assign(stub.bytes, stub.bytes + stub.size);
+  plan->stubBytes = stub.bytes;
+  plan->stubSize = stub.size;
   return true;
 }
 
@@ -185,9 +178,9 @@ bool ContainerWriter::Begin(std::string* error) {
   FillName(entry.expandedName, head.expandedName);
   WriteInt64Le(entry.modifiedTime, head.modifiedTime);
   WriteInt32Le(entry.dataOffset, 0);
-  WriteInt32Le(entry.dataLength, (int32_t)plan_.stub.size());
+  WriteInt32Le(entry.dataLength, (int32_t)plan_.stubSize);
   directory_.assign(1, entry);
-  return Emit(plan_.stub.data(), plan_.stub.size(), error);
+  return Emit(plan_.stubBytes, plan_.stubSize, error);
 }
 
 bool ContainerWriter::WriteMember(size_t index, const uint8_t* data, size_t size, std::string* error) {
@@ -206,6 +199,21 @@ bool ContainerWriter::WriteMember(size_t index, const uint8_t* data, size_t size
     }
     // The header alone costs 14 bytes; a member that does not shrink is stored as it is.
     compress = encoded.size() < size;
+  }
+  if (compress) {
+    // The launcher writes the stored file into the same folder as every expanded one: it must not
+    // replace a member's file, nor share its name with another's stored file.
+    auto expanded = plan_.expandedKeys.find(planned.compressedKey);
+    auto stored = storedKeys_.find(planned.compressedKey);
+    if (expanded != plan_.expandedKeys.end() || stored != storedKeys_.end()) {
+      *error = "member " + Quoted(planned.displayName) + " would be stored as " +
+               Quoted(Utf8Of(planned.compressedName, plan_.options)) + ", which names the same file as " +
+               (expanded != plan_.expandedKeys.end() ? "member " + Quoted(expanded->second)
+                                                     : "the stored name of " + Quoted(stored->second)) +
+               " when letter case is ignored; rename one of them or give --store";
+      return false;
+    }
+    storedKeys_.emplace(planned.compressedKey, planned.displayName);
   }
   const uint8_t* stored = compress ? encoded.data() : data;
   size_t storedSize = compress ? encoded.size() : size;

@@ -4,6 +4,7 @@
 
 #include <stdint.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,7 @@ struct PlannedEntry {
   std::string displayName;     // UTF-8, for messages
   std::string expandedName;    // in the target's bytes
   std::string compressedName;  // the stored name should the member be compressed; empty: never
+  std::string compressedKey;   // its case-folded form
   uint8_t missingChar = 0;
   int32_t modifiedTime = 0;
 };
@@ -49,12 +51,16 @@ struct PlannedEntry {
 struct ContainerPlan {
   PackOptions options;
   std::vector<PlannedEntry> entries;  // entry 0 is the stub
-  std::vector<uint8_t> stub;
+  // Folded expanded names of the members, and the member that claimed each.
+  std::map<std::string, std::string> expandedKeys;
+  const uint8_t* stubBytes = nullptr;  // the caller's, kept alive until the writer is done
+  size_t stubSize = 0;
 };
 
 // Checks all that can be checked before writing: counts, names (plain by the launcher's rules,
-// convertible, no two naming one file when case is ignored), stamps, the stub. On failure
-// *error says why and names the file.
+// convertible, no two expanded names naming one file when case is ignored), stamps, the stub. On
+// failure *error says why and names the file. Stored names are checked as members are written,
+// since only compression tells whether a member takes its stored name.
 bool PlanContainer(const StubInput& stub, const std::vector<MemberInput>& members, const PackOptions& options,
                    ContainerPlan* plan, std::string* error);
 
@@ -79,6 +85,7 @@ class ContainerWriter {
   const ContainerPlan& plan_;
   ByteSink* sink_;
   std::vector<DirectoryEntry> directory_;
+  std::map<std::string, std::string> storedKeys_;  // stored names of the members compressed so far
   uint64_t position_ = 0;
   PackTotals totals_;
 };
