@@ -22,7 +22,7 @@ const CodePage CODE_PAGES[] = {
 bool Convert(const char* to, const char* from, const std::string& in, std::string* out) {
   iconv_t cd = iconv_open(to, from);
   if (cd == (iconv_t)-1) return false;
-  out->clear();
+  std::string result;  // out may alias in
   char* inPtr = const_cast<char*>(in.data());
   size_t inLeft = in.size();
   char buffer[256];
@@ -30,14 +30,14 @@ bool Convert(const char* to, const char* from, const std::string& in, std::strin
   while (inLeft > 0) {
     char* outPtr = buffer;
     size_t outLeft = sizeof buffer;
-    size_t result = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
-    out->append(buffer, (size_t)(outPtr - buffer));
-    if (result == (size_t)-1 && errno != E2BIG) {
+    size_t count = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+    result.append(buffer, (size_t)(outPtr - buffer));
+    if (count == (size_t)-1 && errno != E2BIG) {
       ok = false;
       break;
     }
     // iconv counts characters it replaced by a substitute; a name must convert exactly.
-    if (result != (size_t)-1 && result > 0) {
+    if (count != (size_t)-1 && count > 0) {
       ok = false;
       break;
     }
@@ -46,9 +46,10 @@ bool Convert(const char* to, const char* from, const std::string& in, std::strin
     char* outPtr = buffer;
     size_t outLeft = sizeof buffer;
     if (iconv(cd, nullptr, nullptr, &outPtr, &outLeft) == (size_t)-1) ok = false;
-    out->append(buffer, (size_t)(outPtr - buffer));
+    result.append(buffer, (size_t)(outPtr - buffer));
   }
   iconv_close(cd);
+  *out = result;
   return ok;
 }
 

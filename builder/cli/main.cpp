@@ -406,12 +406,14 @@ int Extract(const std::string& path, const std::string& folder, const CodePage* 
       continue;  // already named above; never written, so nothing lands outside the folder
     }
     std::string name = EntryExpandedName(e);
-    if (codePage != nullptr && !ConvertToUtf8(*codePage, name, &name)) {
+    std::string decoded;
+    if (codePage != nullptr && !ConvertToUtf8(*codePage, EntryExpandedName(e), &decoded)) {
       fprintf(stderr, "sfxrun-pack: '%s' entry %zu: its name does not decode in code page %d\n", path.c_str(), i,
               codePage->number);
       failed = true;
       continue;
     }
+    if (codePage != nullptr) name = decoded;
     if (name.find('/') != std::string::npos || name == "." || name == "..") {
       fprintf(stderr, "sfxrun-pack: '%s' entry %zu: its name is not a file name here\n", path.c_str(), i);
       failed = true;

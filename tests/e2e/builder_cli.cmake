@@ -1,0 +1,14 @@
+# Black-box tests of the sfxrun-pack command line, and the test helper that damages containers.
+add_executable(builder_damage ${CMAKE_CURRENT_LIST_DIR}/builder_damage.cpp)
+target_link_libraries(builder_damage PRIVATE sfxcontainer)
+
+# The real POSIX stub when it is built; otherwise any file stands in for one.
+if(TARGET sfxrun-stub)
+  set(_builder_cli_stub $<TARGET_FILE:sfxrun-stub>)
+else()
+  set(_builder_cli_stub ${CMAKE_CURRENT_LIST_DIR}/builder_cli.sh)
+endif()
+add_test(NAME builder_cli
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/builder_cli.sh $<TARGET_FILE:sfxrun-pack> ${_builder_cli_stub}
+                 $<TARGET_FILE:builder_damage> ${CMAKE_CURRENT_BINARY_DIR}/builder_cli)
+set_tests_properties(builder_cli PROPERTIES TIMEOUT 120)
