@@ -159,6 +159,14 @@ if [ "$(head -c 4 "$STUB" | od -An -c | tr -d ' ')" = '177ELF' ]; then
   chmod +x out.bin
   TMPDIR=$PWD/tmp check container-runs 0 'probe ran from .*/tmp/probe' ANY -- ./out.bin
   expect work-folder-removed test -z "$(ls -A tmp)"
+  # UTF-8 names end to end: the work folder is named after the program, every member beside it.
+  cp in/probe.sh 起動
+  check pack-utf8 0 ANY EMPTY -- "$PACK" -q --stub "$STUB" -o utf8.bin 表示.txt ソフト.dll 起動
+  TMPDIR=$PWD/tmp check utf8-runs 0 'probe ran from .*/tmp/起動$' ANY -- ./utf8.bin
+  cp out.txt seen.txt
+  expect utf8-members-seen grep -qx 'ソフト.dll' seen.txt
+  expect utf8-members-seen-too grep -qx '表示.txt' seen.txt
+  expect utf8-folder-removed test -z "$(ls -A tmp)"
 fi
 
 echo "$failures failure(s)"

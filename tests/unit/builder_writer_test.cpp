@@ -297,3 +297,36 @@ TEST(BuilderWriter, CodePage932NamesPassTheLaunchersCheck) {
                                                     (int64_t)(out.size() - TRAILER_SIZE - count * ENTRY_SIZE),
                                                     nullptr, &faultIndex));
 }
+
+// Whatever the builder accepts, the launcher's directory check accepts too, in every code page.
+TEST(BuilderWriter, EveryAcceptedCodePageGivesNamesTheLauncherAccepts) {
+  const char* candidates[] = {"表示.txt", "ソフト.dll", "予定.dat", "能力", "中文名.txt", "한국어.txt", "Café.TXT",
+                              "Ёжик.doc", "Ωmega.txt", "ĄĘŁ.txt", "şeker.txt", "שלום.txt", "مرحبا.txt",
+                              "ภาษาไทย.txt", "Việt.txt", "Ærø.txt", "plain.txt"};
+  for (int number : {874, 932, 936, 949, 950, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258}) {
+    const CodePage* page = FindCodePage(number);
+    ASSERT_NE(nullptr, page) << number;
+    std::vector<Member> members;
+    for (const char* name : candidates) {
+      std::string bytes;
+      if (ConvertFromUtf8(*page, name, &bytes)) members.push_back({name, Compressible(200 + members.size())});
+    }
+    ASSERT_GT(members.size(), 1u) << number;  // plain.txt and at least one name of that code page
+    members.push_back({"run.exe", Text("MZ")});
+    Bytes out;
+    std::string error;
+    ASSERT_TRUE(Pack(StubBytes(), members, Windows(number), &out, &error)) << number << ": " << error;
+    int count = ReadInt32Le(out.data() + out.size() - 8);
+    int32_t faultIndex = 0;
+    EXPECT_EQ(DirectoryFault::None,
+              ValidateDirectory(EntryAt(out, count, 0), count, (int64_t)(out.size() - TRAILER_SIZE - count * ENTRY_SIZE),
+                                page->isLeadByte, &faultIndex))
+        << number << " entry " << faultIndex;
+    MemorySource source(out);
+    ReadOptions options;
+    options.isLeadByte = page->isLeadByte;
+    options.windowsTarget = true;
+    std::vector<Problem> problems;
+    EXPECT_TRUE(VerifyContainer(&source, options, &problems)) << number << ": " << problems[0].text;
+  }
+}
