@@ -32,6 +32,8 @@ constexpr int EXIT_OK = 0;
 constexpr int EXIT_FAILED = 1;
 constexpr int EXIT_USAGE = 2;
 constexpr double PROGRESS_DELAY_SECONDS = 0.5;
+// A member this large takes longer than a moment to compress on its own, so it is shown at once.
+constexpr uint64_t PROGRESS_LARGE_MEMBER = 8u << 20;
 
 const char* const USAGE =
     "usage: sfxrun-pack [options] -o OUT FILE... PROGRAM\n"
@@ -140,12 +142,12 @@ bool SourceDateEpoch(bool* set, int64_t* seconds, std::string* error) {
 class Progress {
  public:
   explicit Progress(bool wanted) : enabled_(wanted && isatty(2)) { clock_gettime(CLOCK_MONOTONIC, &start_); }
-  void Show(size_t done, size_t total, const std::string& name) {
+  void Show(size_t done, size_t total, const std::string& name, uint64_t size) {
     if (!enabled_) return;
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     double elapsed = (double)(now.tv_sec - start_.tv_sec) + (double)(now.tv_nsec - start_.tv_nsec) / 1e9;
-    if (elapsed < PROGRESS_DELAY_SECONDS) return;
+    if (elapsed < PROGRESS_DELAY_SECONDS && size < PROGRESS_LARGE_MEMBER) return;
     fprintf(stderr, "\r\033[Ksfxrun-pack: packing %zu/%zu %s", done, total, name.c_str());
     fflush(stderr);
     shown_ = true;
@@ -219,7 +221,7 @@ int Pack(const PackArguments& args) {
   Progress progress(!args.quiet);
   if (!writer.Begin(&error)) return Fail(error);
   for (size_t i = 0; i < args.files.size(); ++i) {
-    progress.Show(i + 1, args.files.size(), members[i].name);
+    progress.Show(i + 1, args.files.size(), members[i].name, members[i].size);
     std::vector<uint8_t> data;
     if (!ReadWholeFile(args.files[i], &data, &error) || !writer.WriteMember(i + 1, data.data(), data.size(), &error)) {
       progress.Clear();
