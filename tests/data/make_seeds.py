@@ -7,7 +7,36 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
-from reliability_lib import Member, container, szdd_items, szdd_literals, SIGNATURE, TRAILER_SIZE  # noqa: E402
+from sfxcontainer import Entry, build, szdd, szdd_literals, SIGNATURE, TRAILER_SIZE  # noqa: E402
+
+
+def Member(stored, data=b"", expanded=None, offset=None, length=None):
+    stored = stored.encode() if isinstance(stored, str) else stored
+    expanded = stored if expanded is None else expanded.encode()
+    return Entry(stored, expanded, data, offset=offset, length=length)
+
+
+def container(image, members, count=None, gap=b"", tail=b""):
+    return build(image, members, count=count, gap=gap, tail=tail)
+
+
+def szdd_items(items, length, missing=b"x"):
+    """An SZDD stream from items: an int is a literal byte, (position, count) a match from the
+    4096-byte ring (position is the ring index, count 3..18)."""
+    body = bytearray()
+    for start in range(0, len(items), 8):
+        group = items[start:start + 8]
+        control, data = 0, bytearray()
+        for bit, item in enumerate(group):
+            if isinstance(item, int):
+                control |= 1 << bit
+                data.append(item)
+            else:
+                position, count = item
+                data += bytes([position & 0xFF, ((position >> 4) & 0xF0) | (count - 3)])
+        body.append(control)
+        body += data
+    return szdd(length, bytes(body), missing=missing)
 
 IMAGE = b"MZ" + b"\x90" * 62          # a stand-in for the stub: entry 0 covers it
 PROBE = b"#!/bin/sh\nexit 0\n"
@@ -62,7 +91,7 @@ def containers():
     return c
 
 
-def szdd():
+def szdd_streams():
     s = {}
     s["literals_only"] = szdd_literals(TEXT)
     # Ring position 4080 is where output starts; positions before it read the initial spaces.
@@ -82,7 +111,7 @@ def szdd():
 
 
 def main():
-    for folder, table, suffix in [("containers", containers(), ".sfx"), ("szdd", szdd(), ".sz_")]:
+    for folder, table, suffix in [("containers", containers(), ".sfx"), ("szdd", szdd_streams(), ".sz_")]:
         path = os.path.join(HERE, folder)
         os.makedirs(path, exist_ok=True)
         for name, data in sorted(table.items()):
