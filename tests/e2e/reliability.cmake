@@ -1,0 +1,15 @@
+# Reliability scenarios run as processes: load, hostile containers, planted names, signals, full
+# disks on POSIX; load and code signing under wine64.
+find_package(Python3 COMPONENTS Interpreter)
+if(Python3_FOUND AND TARGET sfxrun-stub AND TARGET sfxrun-pack)
+  foreach(scenario load hostile planted signals diskfull)
+    add_test(NAME reliability.${scenario}
+             COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/reliability.py ${scenario}
+                     --stub $<TARGET_FILE:sfxrun-stub> --pack $<TARGET_FILE:sfxrun-pack>
+                     --probe ${CMAKE_CURRENT_LIST_DIR}/probe.sh
+                     --work ${CMAKE_CURRENT_BINARY_DIR}/reliability/${scenario})
+    set_tests_properties(reliability.${scenario} PROPERTIES LABELS e2e TIMEOUT 300)
+  endforeach()
+  # Mounting a tmpfs and 32 processes at once: alone, so neither disturbs a neighbour's timing.
+  set_tests_properties(reliability.load reliability.diskfull PROPERTIES RUN_SERIAL ON)
+endif()
