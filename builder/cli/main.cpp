@@ -70,6 +70,10 @@ struct UsageError {
   std::string text;
 };
 
+std::string Count(uint64_t n, const char* noun) {
+  return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
+}
+
 int Usage(const std::string& text) {
   fprintf(stderr, "sfxrun-pack: %s\n%s", text.c_str(), USAGE);
   return EXIT_USAGE;
@@ -238,9 +242,9 @@ int Pack(const PackArguments& args) {
     const PackTotals& t = writer.totals();
     char ratio[32] = "-";
     if (t.bytesIn > 0) snprintf(ratio, sizeof ratio, "%.1f%%", 100.0 * (double)t.bytesOut / (double)t.bytesIn);
-    printf("%s: %zu members (%d compressed), %llu bytes in, %llu bytes out, ratio %s, container %llu bytes\n",
-           args.output.c_str(), args.files.size(), t.compressedMembers, (unsigned long long)t.bytesIn,
-           (unsigned long long)t.bytesOut, ratio, (unsigned long long)t.containerSize);
+    printf("%s: %s (%d compressed), %llu bytes in, %llu bytes out, ratio %s, container %llu bytes\n",
+           args.output.c_str(), Count(args.files.size(), "member").c_str(), t.compressedMembers,
+           (unsigned long long)t.bytesIn, (unsigned long long)t.bytesOut, ratio, (unsigned long long)t.containerSize);
   }
   return EXIT_OK;
 }
@@ -379,7 +383,8 @@ int Verify(const std::string& path, const CodePage* codePage) {
   if (VerifyContainer(&c.source, c.options, &problems)) {
     LocatedContainer located;
     LocateTrailer(&c.source, &located);
-    printf("%s: the launcher will run it: %d members, program last\n", path.c_str(), located.entryCount - 1);
+    printf("%s: the launcher will run it: %s, program last\n", path.c_str(),
+           Count((uint64_t)located.entryCount - 1, "member").c_str());
     return EXIT_OK;
   }
   for (const Problem& problem : problems) fprintf(stderr, "sfxrun-pack: %s\n", ProblemLine(path, problem).c_str());
