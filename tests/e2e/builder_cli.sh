@@ -94,13 +94,14 @@ check mtime-listed 0 '2001-02-03T04:05:06Z  stored$' EMPTY -- "$PACK" list mtime
 check store-option 0 '0 compressed' EMPTY -- "$PACK" --store --stub "$STUB" -o store.bin in/Readme.txt in/probe.sh
 check store-listed 0 '^ *1  Readme\.txt +Readme\.txt .* stored$' EMPTY -- "$PACK" list store.bin
 
-# Progress: only on a terminal, and never with --quiet. script(1) gives the program a terminal.
+# Progress: only on a terminal, and never with --quiet. script(1) gives the program a terminal;
+# --store keeps the large member quick.
 if command -v script >/dev/null; then
   head -c 9000000 /dev/zero > in/large.bin
   check progress-on-terminal 0 'packing 1/2 large\.bin' ANY -- \
-    script -qec "'$PACK' --stub '$STUB' -o progress.bin in/large.bin in/probe.sh" /dev/null
-  check progress-quiet 0 EMPTY ANY -- script -qec "'$PACK' -q --stub '$STUB' -o progress.bin in/large.bin in/probe.sh" /dev/null
-  check progress-not-on-pipe 0 ANY EMPTY -- "$PACK" --stub "$STUB" -o progress.bin in/large.bin in/probe.sh
+    script -qec "'$PACK' --store --stub '$STUB' -o progress.bin in/large.bin in/probe.sh" /dev/null
+  check progress-quiet 0 EMPTY ANY -- script -qec "'$PACK' -q --store --stub '$STUB' -o progress.bin in/large.bin in/probe.sh" /dev/null
+  check progress-not-on-pipe 0 ANY EMPTY -- "$PACK" --store --stub "$STUB" -o progress.bin in/large.bin in/probe.sh
   rm -f in/large.bin progress.bin
 fi
 
