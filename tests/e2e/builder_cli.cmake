@@ -18,3 +18,8 @@ add_test(NAME builder_cli_signed
                  ${CMAKE_CURRENT_BINARY_DIR}/builder_cli_signed)
 set_tests_properties(builder_cli_signed PROPERTIES TIMEOUT 120 SKIP_RETURN_CODE 77
                      ENVIRONMENT "SFXRUN_WIN64_DIR=${SFXRUN_WIN64_DIR};SFXRUN_WINDOWS_TESTS=${SFXRUN_WINDOWS_TESTS}")
+
+sfxrun_add_wine_test(builder_cli_wine
+  COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/builder_cli_wine.sh $<TARGET_FILE:sfxrun-pack>
+          ${CMAKE_CURRENT_BINARY_DIR}/builder_cli_wine
+  TIMEOUT 180)
