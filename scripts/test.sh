@@ -9,3 +9,9 @@ for preset in win32 win64 native; do
   cmake --build --preset "$preset"
 done
 ctest --preset native "$@"
+
+# The same tests once more with AddressSanitizer and UBSan (no wine: the Windows images are not
+# sanitised, and the inspect layer checks release images only).
+cmake --preset asan >/dev/null
+cmake --build --preset asan
+ctest --preset asan "$@"
