@@ -281,10 +281,20 @@ std::string Printable(const std::string& bytes, const CodePage* codePage) {
   return out;
 }
 
+// Columns a terminal gives the text: East Asian wide characters take two.
 size_t DisplayWidth(const std::string& utf8) {
   size_t width = 0;
-  for (unsigned char c : utf8) {
-    if ((c & 0xC0) != 0x80) ++width;
+  for (size_t i = 0; i < utf8.size();) {
+    unsigned char c = (unsigned char)utf8[i];
+    size_t length = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+    uint32_t code = length == 1 ? c : (uint32_t)(c & (0x7F >> length));
+    for (size_t k = 1; k < length && i + k < utf8.size(); ++k) code = (code << 6) | ((unsigned char)utf8[i + k] & 0x3F);
+    bool wide = (code >= 0x1100 && code <= 0x115F) || (code >= 0x2E80 && code <= 0xA4CF) ||
+                (code >= 0xAC00 && code <= 0xD7A3) || (code >= 0xF900 && code <= 0xFAFF) ||
+                (code >= 0xFE30 && code <= 0xFE4F) || (code >= 0xFF00 && code <= 0xFF60) ||
+                (code >= 0xFFE0 && code <= 0xFFE6) || code >= 0x20000;
+    width += wide ? 2 : 1;
+    i += length;
   }
   return width;
 }
