@@ -13,3 +13,12 @@ if(Python3_FOUND AND TARGET sfxrun-stub AND TARGET sfxrun-pack)
   # Mounting a tmpfs and 32 processes at once: alone, so neither disturbs a neighbour's timing.
   set_tests_properties(reliability.load reliability.diskfull PROPERTIES RUN_SERIAL ON)
 endif()
+
+if(Python3_FOUND AND TARGET sfxrun-pack)
+  foreach(scenario load signed)
+    sfxrun_add_wine_test(reliability.wine_${scenario}
+      COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/reliability_wine.py ${scenario}
+              --pack $<TARGET_FILE:sfxrun-pack> --work ${CMAKE_CURRENT_BINARY_DIR}/reliability/wine_${scenario}
+      TIMEOUT 300)
+  endforeach()
+endif()

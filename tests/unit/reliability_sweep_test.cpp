@@ -29,6 +29,10 @@ const char* const kServiceNames[SERVICE_COUNT] = {
     "WaitForSingleObject", "LZOpenFileA", "LZCopy"};
 
 enum class Mode { Fail, ShortRead, ShortWrite };
+const char* ModeName(Mode mode) {
+  return mode == Mode::Fail ? "FailingCalls" : mode == Mode::ShortRead ? "ShortReads" : "ShortWrites";
+}
+void PrintTo(Mode mode, std::ostream* out) { *out << ModeName(mode); }
 
 struct Sweep {
   Mode mode = Mode::Fail;
@@ -410,15 +414,11 @@ TEST_P(FaultSweepTest, EveryDisturbedCallEndsInItsDocumentedOutcome) {
   }
   // Every documented row was reached: the run's call sequence is the one the table describes.
   for (const auto& row : expected) EXPECT_TRUE(seen.count(row.first)) << row.first << " never happened";
-  std::cout << "fault sweep (" << (mode == Mode::Fail ? "failing calls" : mode == Mode::ShortRead ? "short reads" : "short writes")
-            << "): " << faultAt - 1 << " disturbed runs\n"
+  std::cout << "fault sweep (" << ModeName(mode) << "): " << faultAt - 1 << " disturbed runs\n"
             << table.str();
 }
 
 INSTANTIATE_TEST_SUITE_P(Reliability, FaultSweepTest, ::testing::Values(Mode::Fail, Mode::ShortRead, Mode::ShortWrite),
-                         [](const ::testing::TestParamInfo<Mode>& info) {
-                           return info.param == Mode::Fail ? "FailingCalls"
-                                  : info.param == Mode::ShortRead ? "ShortReads" : "ShortWrites";
-                         });
+                         [](const ::testing::TestParamInfo<Mode>& info) { return std::string(ModeName(info.param)); });
 
 }  // namespace
