@@ -16,6 +16,14 @@ using namespace sfxbuilder;
 
 namespace {
 
+// What ResetLauncherState does, by memset: its byte loop, instrumented for coverage, cost more than
+// the search itself.
+void FreshState() {
+  memset(&g_launcherState, 0, sizeof g_launcherState);
+  g_launcherState.archiveFile = INVALID_HANDLE_VALUE;
+  g_launcherState.instance = POSIX_MODULE_TOKEN;
+}
+
 std::string g_path;
 
 DWORD ReportFuzzPath(HMODULE, LPSTR buffer, DWORD size) {
@@ -60,8 +68,7 @@ bool LauncherLoads(const uint8_t* data, size_t size) {
   if (fd < 0) abort();
   if (size != 0 && write(fd, data, size) != (ssize_t)size) abort();
   close(fd);
-  ResetLauncherState();
-  g_launcherState.instance = POSIX_MODULE_TOKEN;
+  FreshState();
   int loaded = LocateContainer();
   if (g_launcherState.archiveFile != INVALID_HANDLE_VALUE) CloseHandle(g_launcherState.archiveFile);
   g_launcherState.archiveFile = INVALID_HANDLE_VALUE;

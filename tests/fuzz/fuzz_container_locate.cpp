@@ -12,6 +12,14 @@
 
 namespace {
 
+// What ResetLauncherState does, by memset: its byte loop, instrumented for coverage, cost more than
+// the search itself.
+void FreshState() {
+  memset(&g_launcherState, 0, sizeof g_launcherState);
+  g_launcherState.archiveFile = INVALID_HANDLE_VALUE;
+  g_launcherState.instance = POSIX_MODULE_TOKEN;
+}
+
 std::string g_path;
 int g_messages = 0;
 
@@ -80,8 +88,7 @@ void CheckAccepted(int64_t fileSize) {
 
 void RunOnce(const uint8_t* data, size_t size, size_t zeroPrefix) {
   WriteWhole(data, size, zeroPrefix);
-  ResetLauncherState();
-  g_launcherState.instance = POSIX_MODULE_TOKEN;
+  FreshState();
   g_messages = 0;
   int before = LowestFreeDescriptor();
   int result = LocateContainer();

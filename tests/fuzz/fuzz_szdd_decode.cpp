@@ -91,7 +91,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint64_t seed = 0x9E3779B97F4A7C15ULL;
   for (size_t i = 0; i < size && i < 32; ++i) seed = (seed ^ data[i]) * 0x100000001B3ULL;
   CompareDecoders(data, size, seed);
-  // The encoder's exact parse costs more per byte; its round trip runs on the smaller inputs.
-  if (size <= 8192) RoundTrip(data, size);
+  // The encoder's set-up costs many decodes, so its round trip runs on one input in sixteen (chosen
+  // by the first byte, so a reproduced input takes the same path) and on the smaller ones only.
+  if (size <= 8192 && (size == 0 || data[0] % 16 == 0)) RoundTrip(data, size);
   return 0;
 }
