@@ -11,7 +11,7 @@ done
 ctest --preset native "$@"
 
 # The same tests once more with AddressSanitizer and UBSan (no wine: the Windows images are not
-# sanitised, and the inspect layer checks release images only).
+# sanitised, and the image layer inspects release images only).
 cmake --preset asan >/dev/null
 cmake --build --preset asan
 ctest --preset asan "$@"

@@ -1,5 +1,5 @@
 // Inspects the built stubs as files: format, subsystem, imports, every Windows resource, no signature text; reads only.
-// Which stub is examined comes from the environment that tests/inspect/stubs.cmake sets for each test.
+// Which stub is examined comes from the environment that tests/image/stubs.cmake sets for each test.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -26,16 +26,16 @@ std::string SignatureText() {
 
 std::vector<uint8_t> Bytes(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
 
-std::vector<uint8_t> BuildContainer(const ContainerSpec& spec) {
-  std::vector<uint8_t> out = spec.image;
-  std::vector<DirectoryEntry> entries(spec.members.size() + 1);
+std::vector<uint8_t> BuildContainer(const ContainerLayout& layout) {
+  std::vector<uint8_t> out = layout.image;
+  std::vector<DirectoryEntry> entries(layout.members.size() + 1);
   std::memset(entries.data(), 0, entries.size() * sizeof(DirectoryEntry));
   std::strcpy(entries[0].storedName, "sfxrun-stub");
   std::strcpy(entries[0].expandedName, "sfxrun-stub");
   WriteInt32Le(entries[0].dataOffset, 0);
-  WriteInt32Le(entries[0].dataLength, (int32_t)spec.image.size());
-  for (size_t i = 0; i < spec.members.size(); ++i) {
-    const Member& m = spec.members[i];
+  WriteInt32Le(entries[0].dataLength, (int32_t)layout.image.size());
+  for (size_t i = 0; i < layout.members.size(); ++i) {
+    const Member& m = layout.members[i];
     DirectoryEntry& e = entries[i + 1];
     std::memcpy(e.storedName, m.storedName.data(), std::min(m.storedName.size(), sizeof e.storedName));
     std::memcpy(e.expandedName, m.expandedName.data(), std::min(m.expandedName.size(), sizeof e.expandedName));
@@ -44,17 +44,17 @@ std::vector<uint8_t> BuildContainer(const ContainerSpec& spec) {
     WriteInt32Le(e.dataLength, m.overrideLayout ? m.dataLength : (int32_t)m.data.size());
     out.insert(out.end(), m.data.begin(), m.data.end());
   }
-  out.insert(out.end(), spec.gap.begin(), spec.gap.end());
+  out.insert(out.end(), layout.gap.begin(), layout.gap.end());
   const uint8_t* dir = reinterpret_cast<const uint8_t*>(entries.data());
   out.insert(out.end(), dir, dir + entries.size() * sizeof(DirectoryEntry));
   ContainerTrailer trailer;
   std::memset(&trailer, 0, sizeof trailer);
   std::string sig = SignatureText();
   std::memcpy(trailer.signature, sig.data(), sig.size());
-  WriteInt32Le(trailer.entryCount, spec.overrideCount ? spec.entryCount : (int32_t)entries.size());
+  WriteInt32Le(trailer.entryCount, layout.overrideCount ? layout.entryCount : (int32_t)entries.size());
   const uint8_t* t = reinterpret_cast<const uint8_t*>(&trailer);
   out.insert(out.end(), t, t + sizeof trailer);
-  out.insert(out.end(), spec.tail.begin(), spec.tail.end());
+  out.insert(out.end(), layout.tail.begin(), layout.tail.end());
   return out;
 }
 

@@ -26,7 +26,7 @@ struct Member {
   int32_t dataLength = 0;
 };
 
-struct ContainerSpec {
+struct ContainerLayout {
   std::vector<uint8_t> image = std::vector<uint8_t>(40000, 0x90);  // stands in for the stub
   std::vector<Member> members;
   std::vector<uint8_t> gap;     // bytes between the last member and the directory
@@ -35,7 +35,7 @@ struct ContainerSpec {
   int32_t entryCount = 0;
 };
 
-std::vector<uint8_t> BuildContainer(const ContainerSpec& spec);
+std::vector<uint8_t> BuildContainer(const ContainerLayout& layout);
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> Bytes(const std::string& text);

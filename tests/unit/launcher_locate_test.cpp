@@ -12,10 +12,10 @@ Member Plain(const std::string& name, const std::string& data) {
   return m;
 }
 
-ContainerSpec TwoMembers() {
-  ContainerSpec spec;
-  spec.members = {Plain("data.bin", "hello"), Plain("probe.sh", "#!/bin/sh\nexit 0\n")};
-  return spec;
+ContainerLayout TwoMembers() {
+  ContainerLayout layout;
+  layout.members = {Plain("data.bin", "hello"), Plain("probe.sh", "#!/bin/sh\nexit 0\n")};
+  return layout;
 }
 
 std::vector<uint8_t> Filled(size_t n, uint8_t value) { return std::vector<uint8_t>(n, value); }
@@ -52,22 +52,22 @@ TEST_P(LocateContainerTest, FindsOrRefuses) {
 }
 
 std::vector<uint8_t> WithTail(std::vector<uint8_t> tail) {
-  ContainerSpec spec = TwoMembers();
-  spec.tail = std::move(tail);
-  return BuildContainer(spec);
+  ContainerLayout layout = TwoMembers();
+  layout.tail = std::move(tail);
+  return BuildContainer(layout);
 }
 
 std::vector<uint8_t> WithCount(int32_t count) {
-  ContainerSpec spec = TwoMembers();
-  spec.overrideCount = true;
-  spec.entryCount = count;
-  return BuildContainer(spec);
+  ContainerLayout layout = TwoMembers();
+  layout.overrideCount = true;
+  layout.entryCount = count;
+  return BuildContainer(layout);
 }
 
 std::vector<uint8_t> WithMember(Member m) {
-  ContainerSpec spec = TwoMembers();
-  spec.members.insert(spec.members.begin(), std::move(m));
-  return BuildContainer(spec);
+  ContainerLayout layout = TwoMembers();
+  layout.members.insert(layout.members.begin(), std::move(m));
+  return BuildContainer(layout);
 }
 
 Member Named(const std::string& stored, const std::string& expanded) {
@@ -86,7 +86,7 @@ Member Layout(int32_t offset, int32_t length) {
 
 std::vector<uint8_t> SecondTrailerNearerTheEnd() {
   // The tail carries a one-entry directory and trailer of its own: the later one wins.
-  ContainerSpec inner;
+  ContainerLayout inner;
   inner.image.clear();
   std::vector<uint8_t> innerBytes = BuildContainer(inner);  // entry 0 + trailer, count 1
   return WithTail(innerBytes);
@@ -106,11 +106,11 @@ std::vector<uint8_t> SignatureTooNearTheEnd() {
 }
 
 std::vector<uint8_t> DirectoryBeforeTheFile() {
-  ContainerSpec spec = TwoMembers();
-  spec.image = Filled(100, 0x90);
-  spec.overrideCount = true;
-  spec.entryCount = 200;  // 200 entries would start before the first byte
-  return BuildContainer(spec);
+  ContainerLayout layout = TwoMembers();
+  layout.image = Filled(100, 0x90);
+  layout.overrideCount = true;
+  layout.entryCount = 200;  // 200 entries would start before the first byte
+  return BuildContainer(layout);
 }
 
 std::vector<uint8_t> NameWithoutNul(bool stored) {
@@ -121,8 +121,8 @@ std::vector<uint8_t> NameWithoutNul(bool stored) {
 }
 
 std::vector<uint8_t> LaunchNameOfEntryZero(const std::string& name) {
-  ContainerSpec spec;
-  std::vector<uint8_t> bytes = BuildContainer(spec);
+  ContainerLayout layout;
+  std::vector<uint8_t> bytes = BuildContainer(layout);
   // entry 0's expandedName is the launch name when the directory has one entry
   size_t entry0 = bytes.size() - TRAILER_SIZE - ENTRY_SIZE;
   std::fill(bytes.begin() + entry0 + 256, bytes.begin() + entry0 + 512, 0);
@@ -151,9 +151,9 @@ const LocateCase kCases[] = {
     {"ImageAlone", [] { return Filled(40000, 0x90); }, false, 0},
     {"EmptyFile", [] { return std::vector<uint8_t>(); }, false, 0},
     {"ShortFileWithContainer", [] {
-       ContainerSpec spec = TwoMembers();
-       spec.image = Filled(100, 0x90);
-       return BuildContainer(spec);
+       ContainerLayout layout = TwoMembers();
+       layout.image = Filled(100, 0x90);
+       return BuildContainer(layout);
      }, true, 3},
     {"ShortFileWithoutContainer", [] { return Filled(10, 0x41); }, false, 0},
     {"SignatureTooNearTheEnd", SignatureTooNearTheEnd, false, 0},

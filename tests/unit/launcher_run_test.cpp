@@ -18,11 +18,11 @@ Member Plain(const std::string& name, const std::vector<uint8_t>& data, int64_t 
 
 const std::string kProbe = "#!/bin/sh\nexit 7\n";
 
-ContainerSpec WithProbe(std::vector<Member> members, const std::string& probeName = "probe.sh") {
-  ContainerSpec spec;
-  spec.members = std::move(members);
-  spec.members.push_back(Plain(probeName, Bytes(kProbe)));
-  return spec;
+ContainerLayout WithProbe(std::vector<Member> members, const std::string& probeName = "probe.sh") {
+  ContainerLayout layout;
+  layout.members = std::move(members);
+  layout.members.push_back(Plain(probeName, Bytes(kProbe)));
+  return layout;
 }
 
 std::vector<uint8_t> Pattern(size_t n) {
@@ -97,15 +97,15 @@ class RunTest : public LauncherTest {
     g_posixServices.ReadFile = CountingRead;
     g_posixServices.SetFilePointer = CountingSeek;
   }
-  int Run(const ContainerSpec& spec) {
-    UseContainer(BuildContainer(spec));
+  int Run(const ContainerLayout& layout) {
+    UseContainer(BuildContainer(layout));
     return RunLauncher();
   }
 };
 
 TEST_F(RunTest, MainRoadLeavesNothingAndIgnoresTheProgramsStatus) {
-  ContainerSpec spec = WithProbe({Plain("a.bin", Pattern(100)), Plain("empty.bin", {})});
-  EXPECT_EQ(Run(spec), EXIT_LAUNCHED);
+  ContainerLayout layout = WithProbe({Plain("a.bin", Pattern(100)), Plain("empty.bin", {})});
+  EXPECT_EQ(Run(layout), EXIT_LAUNCHED);
   EXPECT_TRUE(messages.empty());
   EXPECT_TRUE(ListFolder(tempFolder).empty());
   EXPECT_EQ(g_launcherState.archiveFile, INVALID_HANDLE_VALUE);
@@ -142,8 +142,8 @@ TEST_F(RunTest, ReadsItsOwnFileOnlyAsMuchAsNeeded) {
 
 TEST_F(RunTest, ReadFailingMidMemberLeavesThePartialFile) {
   g_readFailAt = 5;  // three locating reads, the first chunk, then the second chunk fails
-  ContainerSpec spec = WithProbe({Plain("big.bin", Pattern(40000))});
-  EXPECT_EQ(Run(spec), EXIT_WORK_FOLDER_FAILED);
+  ContainerLayout layout = WithProbe({Plain("big.bin", Pattern(40000))});
+  EXPECT_EQ(Run(layout), EXIT_WORK_FOLDER_FAILED);
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].text, DamagedText());
   std::vector<std::string> folders = ListFolder(tempFolder);
@@ -154,16 +154,16 @@ TEST_F(RunTest, ReadFailingMidMemberLeavesThePartialFile) {
 
 TEST_F(RunTest, ShortReadIsDamageNotATruncatedMember) {
   g_shortReadAt = 4;
-  ContainerSpec spec = WithProbe({Plain("big.bin", Pattern(40000))});
-  EXPECT_EQ(Run(spec), EXIT_WORK_FOLDER_FAILED);
+  ContainerLayout layout = WithProbe({Plain("big.bin", Pattern(40000))});
+  EXPECT_EQ(Run(layout), EXIT_WORK_FOLDER_FAILED);
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].text, DamagedText());
 }
 
 TEST_F(RunTest, FailingSetFileTimeChangesNothingElse) {
   g_posixServices.SetFileTime = FailingSetFileTime;
-  ContainerSpec spec = WithProbe({Plain("a.bin", Pattern(10))});
-  EXPECT_EQ(Run(spec), EXIT_LAUNCHED);
+  ContainerLayout layout = WithProbe({Plain("a.bin", Pattern(10))});
+  EXPECT_EQ(Run(layout), EXIT_LAUNCHED);
   EXPECT_EQ(g_setTimeCalls, 2);
   EXPECT_TRUE(messages.empty());
   EXPECT_TRUE(ListFolder(tempFolder).empty());
@@ -171,8 +171,8 @@ TEST_F(RunTest, FailingSetFileTimeChangesNothingElse) {
 
 TEST_F(RunTest, FolderTakenBeforeCreationIsNotUsed) {
   g_posixServices.CreateDirectoryA = RacingCreateDirectory;
-  ContainerSpec spec = WithProbe({Plain("a.bin", Pattern(10))});
-  UseContainer(BuildContainer(spec));
+  ContainerLayout layout = WithProbe({Plain("a.bin", Pattern(10))});
+  UseContainer(BuildContainer(layout));
   ASSERT_EQ(LocateContainer(), 1);
   ASSERT_EQ(PrepareWorkFolder(), 1);
   EXPECT_EQ(g_raceName, tempFolder + "probe");
@@ -192,8 +192,8 @@ TEST_F(RunTest, FolderThatCannotBeCreatedShowsCannotCreate) {
 }
 
 TEST_F(RunTest, UnwritableMemberKeepsTheEarlierOnes) {
-  ContainerSpec spec = WithProbe({Plain("first.bin", Pattern(5)), Plain("second.bin", Pattern(5))});
-  UseContainer(BuildContainer(spec));
+  ContainerLayout layout = WithProbe({Plain("first.bin", Pattern(5)), Plain("second.bin", Pattern(5))});
+  UseContainer(BuildContainer(layout));
   ASSERT_EQ(LocateContainer(), 1);
   // A folder under the second member's name makes its creation fail.
   g_posixServices.CreateFileA = [](LPCSTR p, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD d, DWORD f,
@@ -231,26 +231,26 @@ TEST_F(RunTest, ExpansionResultsZeroOrBelowFail) {
 }
 
 TEST_F(RunTest, OneEntryCreatesAndRemovesTheFolder) {
-  ContainerSpec spec;
-  EXPECT_EQ(Run(spec), EXIT_LAUNCH_FAILED);
+  ContainerLayout layout;
+  EXPECT_EQ(Run(layout), EXIT_LAUNCH_FAILED);
   EXPECT_TRUE(messages.empty());
   EXPECT_TRUE(ListFolder(tempFolder).empty());
 }
 
 TEST_F(RunTest, CountZeroIsDamagedAtTheWorkFolder) {
-  ContainerSpec spec = WithProbe({});
-  spec.overrideCount = true;
-  spec.entryCount = 0;
-  EXPECT_EQ(Run(spec), EXIT_WORK_FOLDER_FAILED);
+  ContainerLayout layout = WithProbe({});
+  layout.overrideCount = true;
+  layout.entryCount = 0;
+  EXPECT_EQ(Run(layout), EXIT_WORK_FOLDER_FAILED);
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].text, DamagedText());
   EXPECT_TRUE(ListFolder(tempFolder).empty());
 }
 
 TEST_F(RunTest, StartThatFailsStillCleansUp) {
-  ContainerSpec spec;
-  spec.members = {Plain("a.bin", Pattern(3)), Plain("notes.txt", Bytes("not a program"))};
-  EXPECT_EQ(Run(spec), EXIT_LAUNCH_FAILED);
+  ContainerLayout layout;
+  layout.members = {Plain("a.bin", Pattern(3)), Plain("notes.txt", Bytes("not a program"))};
+  EXPECT_EQ(Run(layout), EXIT_LAUNCH_FAILED);
   EXPECT_TRUE(messages.empty());
   EXPECT_TRUE(ListFolder(tempFolder).empty());
 }
