@@ -4,7 +4,7 @@ set -euo pipefail
 
 need_pkgs=(cmake ninja-build g++ libgtest-dev googletest mingw-w64 wine64 libmspack-dev
            mscompress makeself osslsigncode icoutils clang libclang-rt-14-dev llvm locales
-           imagemagick xxd unzip zip openssl file)
+           imagemagick xxd unzip zip openssl file time strace python3-matplotlib)
 
 missing=()
 for p in "${need_pkgs[@]}"; do
