@@ -15,3 +15,8 @@ ctest --preset native "$@"
 cmake --preset asan >/dev/null
 cmake --build --preset asan
 ctest --preset asan "$@"
+
+# The fuzz targets (clang, libFuzzer, ASan and UBSan), each for a bounded time over its seed corpus.
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz --target fuzz_container_locate fuzz_builder_reader fuzz_szdd_decode
+ctest --preset fuzz -L fuzz "$@"
