@@ -16,6 +16,8 @@ constexpr uint8_t WINDOW_FILL = 0x20;
 constexpr size_t GROUP_MAX_INPUT = 1 + 8 * 2;
 constexpr size_t GROUP_MAX_OUTPUT = 8 * 18;
 constexpr size_t MATCH_MAX = 18;
+// The most a word-wise match copy writes (three eight-byte words).
+constexpr size_t COPY_SLACK = 24;
 
 // The window never exists here: its byte at ring position p is the output byte written most recently
 // at p, or a space from the initial fill. So a match is a copy from 1 to 4096 bytes back, with the
@@ -26,13 +28,22 @@ inline size_t MatchDistance(size_t written, unsigned position) {
 }
 
 // Byte by byte where source and destination overlap: an overlapping match repeats its own output.
-inline void CopyMatch(uint8_t* out, size_t written, unsigned position, size_t length, bool roomFor18) {
+// With slack (at least COPY_SLACK writable bytes at dst) whole words are copied, and bytes past
+// length are scribbled on; the items that follow overwrite them.
+inline void CopyMatch(uint8_t* out, size_t written, unsigned position, size_t length, bool slack) {
   size_t distance = MatchDistance(written, position);
   uint8_t* dst = out + written;
   if (distance <= written) {
     const uint8_t* src = dst - distance;
-    if (distance >= MATCH_MAX && roomFor18) {
-      memcpy(dst, src, MATCH_MAX);  // a fixed-size copy; the bytes past length are rewritten later
+    if (slack && distance >= MATCH_MAX) {
+      memcpy(dst, src, MATCH_MAX);
+    } else if (slack && distance >= 8) {
+      // Each eight-byte step reads only bytes written before it.
+      memcpy(dst, src, 8);
+      memcpy(dst + 8, src + 8, 8);
+      memcpy(dst + 16, src + 16, 8);
+    } else if (distance == 1) {
+      memset(dst, *src, length);
     } else if (distance >= length) {
       memcpy(dst, src, length);
     } else {
@@ -60,7 +71,8 @@ LzError SzddDecode(const uint8_t* in, size_t inSize, uint8_t* out, size_t outCap
   const uint8_t* const iend = in + inSize;
   size_t written = 0;
   while (written < total) {
-    if (static_cast<size_t>(iend - ip) >= GROUP_MAX_INPUT && total - written >= GROUP_MAX_OUTPUT) {
+    if (static_cast<size_t>(iend - ip) >= GROUP_MAX_INPUT &&
+        total - written >= GROUP_MAX_OUTPUT - MATCH_MAX + COPY_SLACK) {
       // Enough input and output left for any group: no bound checks inside it.
       unsigned control = *ip++;
       for (int item = 0; item < 8; ++item, control >>= 1) {
@@ -88,7 +100,7 @@ LzError SzddDecode(const uint8_t* in, size_t inSize, uint8_t* out, size_t outCap
         size_t length = (ip[1] & 0x0F) + 3u;
         ip += 2;
         if (length > total - written) return LzError::LengthMismatch;
-        CopyMatch(out, written, position, length, total - written >= MATCH_MAX);
+        CopyMatch(out, written, position, length, total - written >= COPY_SLACK);
         written += length;
       }
     }
