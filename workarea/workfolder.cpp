@@ -25,20 +25,33 @@ enum CreateOutcome { CREATED, NAME_TAKEN, CREATE_FAILED };
 
 // The folder must be one this run made: a name that another process took between the test and the
 // creation counts as taken, so the launcher never fills and starts from a folder it did not create.
-CreateOutcome CreateWorkFolder(const char* name) {
-  RemoveDirectoryA(name);
-  DeleteFileA(name);
+// What may stand under the name is cleared first only when the test could not tell that nothing
+// does: clearing a name known to be free could remove the empty folder that another launcher of
+// the same container has just created there, and both would then fill and clean up one folder.
+CreateOutcome CreateWorkFolder(const char* name, bool clearFirst) {
+  if (clearFirst) {
+    RemoveDirectoryA(name);
+    DeleteFileA(name);
+  }
   if (CreateDirectoryA(name, nullptr)) return CREATED;
   return GetLastError() == ERROR_ALREADY_EXISTS ? NAME_TAKEN : CREATE_FAILED;
 }
 
-bool IsNameFree(const char* name) { return GetFileAttributesA(name) == INVALID_FILE_ATTRIBUTES; }
+// Any failure of the test makes the name free; *clearFirst tells whether it failed for another
+// reason than the name's absence.
+bool IsNameFree(const char* name, bool* clearFirst) {
+  if (GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES) return false;
+  DWORD error = GetLastError();
+  *clearFirst = error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+  return true;
+}
 
 // Finds a free name, the first candidate or "<first>(n)", and creates the folder under it.
 // Returns 0 when the folder stands in workFolder, else the message to show.
 UINT ChooseAndCreate(const char* firstCandidate) {
-  if (IsNameFree(firstCandidate)) {
-    CreateOutcome outcome = CreateWorkFolder(firstCandidate);
+  bool clearFirst = false;
+  if (IsNameFree(firstCandidate, &clearFirst)) {
+    CreateOutcome outcome = CreateWorkFolder(firstCandidate, clearFirst);
     if (outcome == CREATED) return TextCopy(g_launcherState.workFolder, PATH_BUFFER_SIZE, firstCandidate) ? 0 : IDS_CANNOT_CREATE;
     if (outcome == CREATE_FAILED) return IDS_CANNOT_CREATE;
   }
@@ -50,8 +63,8 @@ UINT ChooseAndCreate(const char* firstCandidate) {
         !TextAppend(candidate, sizeof candidate, digits) || !TextAppendChar(candidate, sizeof candidate, ')')) {
       return IDS_CANNOT_CREATE;
     }
-    if (!IsNameFree(candidate)) continue;
-    CreateOutcome outcome = CreateWorkFolder(candidate);
+    if (!IsNameFree(candidate, &clearFirst)) continue;
+    CreateOutcome outcome = CreateWorkFolder(candidate, clearFirst);
     if (outcome == CREATED) return TextCopy(g_launcherState.workFolder, PATH_BUFFER_SIZE, candidate) ? 0 : IDS_CANNOT_CREATE;
     if (outcome == CREATE_FAILED) return IDS_CANNOT_CREATE;
   }

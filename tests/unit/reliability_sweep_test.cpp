@@ -125,7 +125,11 @@ BOOL W_GetDiskFreeSpaceA(LPCSTR r, LPDWORD a, LPDWORD b, LPDWORD c, LPDWORD d) {
   return Intercept(S_GetDiskFreeSpaceA) ? FALSE : g_base.GetDiskFreeSpaceA(r, a, b, c, d);
 }
 DWORD W_GetFileAttributesA(LPCSTR p) {
-  return Intercept(S_GetFileAttributesA) ? INVALID_FILE_ATTRIBUTES : g_base.GetFileAttributesA(p);
+  if (Intercept(S_GetFileAttributesA)) {
+    SetLastError(ERROR_ACCESS_DENIED);  // a failure that does not say the name is absent
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  return g_base.GetFileAttributesA(p);
 }
 BOOL W_CreateDirectoryA(LPCSTR p, LPSECURITY_ATTRIBUTES s) {
   if (Intercept(S_CreateDirectoryA)) {
@@ -181,7 +185,7 @@ Layout MakeLayout() {
   l.readme = Bytes(kReadme);
   EXPECT_EQ(sfxlz::SzddEncode(l.readme.data(), l.readme.size(), 't', &l.readmeStored), sfxlz::LzError::Ok);
   l.probe = Bytes(kProbe);
-  ContainerSpec spec;  // its 40000-byte image makes the tail window seek matter
+  ContainerLayout layout;  // its 40000-byte image makes the tail window seek matter
   Member data;
   data.storedName = data.expandedName = "data.bin";
   data.data = l.data;
@@ -192,8 +196,8 @@ Layout MakeLayout() {
   Member probe;
   probe.storedName = probe.expandedName = "probe.sh";
   probe.data = l.probe;
-  spec.members = {data, readme, probe};
-  l.container = BuildContainer(spec);
+  layout.members = {data, readme, probe};
+  l.container = BuildContainer(layout);
   return l;
 }
 
@@ -241,9 +245,8 @@ std::map<std::string, Outcome> ExpectedOutcomes(Mode mode, const Layout& l) {
   for (const char* k : {"SetFilePointer#1", "SetFilePointer#2", "SetFilePointer#3"}) m[k] = damaged5;
   for (const char* k : {"ReadFile#1", "ReadFile#2", "ReadFile#3"}) m[k] = damaged5;
   m["GetTempPathA#2"] = {6, IDS_CANNOT_CREATE, {}};
-  m["GetFileAttributesA#1"] = launched;  // the name was free anyway
-  m["RemoveDirectoryA#1"] = launched;
-  m["DeleteFileA#1"] = launched;
+  // The name counts as free, is cleared first (there was nothing to clear) and used.
+  m["GetFileAttributesA#1"] = launched;
   m["CreateDirectoryA#1"] = {6, IDS_CANNOT_CREATE, {}};
   // Member 1: its seek failing leaves the position at the trailer, so the read comes short.
   m["SetFilePointer#4"] = {6, IDS_DAMAGED, {"probe/", Sized("data.bin", 0)}};
@@ -265,7 +268,7 @@ std::map<std::string, Outcome> ExpectedOutcomes(Mode mode, const Layout& l) {
   m["LZOpenFileA#1"] = {6, IDS_CANNOT_CREATE, {"probe/", data, stored, Sized("readme.txt", 0)}};
   m["LZOpenFileA#2"] = {6, IDS_CANNOT_CREATE, {"probe/", data, stored}};
   m["LZCopy#1"] = {6, IDS_CANNOT_CREATE, {"probe/", data, stored, Sized("readme.txt", 0)}};
-  m["DeleteFileA#2"] = {0, 0, {"probe/", stored}};  // the compressed copy stays, so the folder does
+  m["DeleteFileA#1"] = {0, 0, {"probe/", stored}};  // the compressed copy stays, so the folder does
   m["SetFilePointer#6"] = launched;
   m["CreateFileA#4"] = {6, IDS_CANNOT_CREATE, {"probe/", data, readme}};
   m["ReadFile#7"] = {6, IDS_DAMAGED, {"probe/", data, Sized("probe.sh", 0), readme}};
@@ -275,10 +278,10 @@ std::map<std::string, Outcome> ExpectedOutcomes(Mode mode, const Layout& l) {
   m["CloseHandle#4"] = launched;  // the container's own handle; released all the same
   m["ShellExecuteExA#1"] = {-1, 0, {}};
   m["WaitForSingleObject#1"] = launched;
-  m["DeleteFileA#3"] = {0, 0, {"probe/", data}};
-  m["DeleteFileA#4"] = {0, 0, {"probe/", readme}};
-  m["DeleteFileA#5"] = {0, 0, {"probe/", Sized("probe.sh", l.probe.size())}};
-  m["RemoveDirectoryA#2"] = {0, 0, {"probe/"}};
+  m["DeleteFileA#2"] = {0, 0, {"probe/", data}};
+  m["DeleteFileA#3"] = {0, 0, {"probe/", readme}};
+  m["DeleteFileA#4"] = {0, 0, {"probe/", Sized("probe.sh", l.probe.size())}};
+  m["RemoveDirectoryA#1"] = {0, 0, {"probe/"}};
   return m;
 }
 
