@@ -38,7 +38,11 @@ static int MemRead(struct mspack_file *handle, void *buffer, int bytes) {
 static int MemWrite(struct mspack_file *handle, void *buffer, int bytes) {
   struct MemFile *file = (struct MemFile *)handle;
   if (file->pos + (size_t)bytes > file->capacity) return -1;
-  memcpy(file->data + file->pos, buffer, (size_t)bytes);
+  /* libmspack's LZSS writes one byte per call; a plain store keeps our I/O layer out of its figure. */
+  if (bytes == 1)
+    file->data[file->pos] = *(const unsigned char *)buffer;
+  else
+    memcpy(file->data + file->pos, buffer, (size_t)bytes);
   file->pos += (size_t)bytes;
   if (file->pos > file->size) file->size = file->pos;
   return bytes;
