@@ -302,6 +302,13 @@ class Wine:
         self.wine64 = args.wine
         self.texts = read_messages()
         self.cp932 = {}
+        # Every run starts three Windows processes; a server that outlives each of them saves its
+        # start-up per run. It ends by itself once the table is done, so no other test's server
+        # (they share the prefix) is ever stopped from here.
+        server = os.path.join(os.path.dirname(os.path.realpath(self.wine64)), "wineserver")
+        if os.path.exists(server):
+            subprocess.run([server, "-p30"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
 
     def path(self, unix_path: str) -> str:
         return "Z:" + unix_path.replace("/", "\\")
