@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Makes docs/images/damaged-box.png: the message box that the 64-bit Windows launcher shows under Wine
-# when it carries no container, drawn on a virtual X screen in code page 932 with a Japanese font.
+# when it carries no container, drawn on a virtual X screen in code page 932 with a Japanese font,
+# and damaged-box-not-japanese.png, the same box in a locale whose code page has no Japanese.
 # Run by hand after building the win64 preset; installs the X and font packages it needs itself.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -58,37 +59,45 @@ export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # the frame itself, so the caption (the launcher's path) is in the picture.
 "${ja[@]}" "$wine64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
 "$wineserver" -w
+# This Wine looks for its own fonts only in the prefix; the caption buttons are drawn with Marlett.
+mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
 
 # The stub alone, without a container after it, from a short path: the box's caption is that path.
 cp "$stub" "$WINEPREFIX/drive_c/sfxrun-stub64.exe"
-(cd "$WINEPREFIX/drive_c" && exec "${ja[@]}" "$wine64" 'C:\sfxrun-stub64.exe') &
-wine_pid=$!
 
-window=""
-for _ in $(seq 300); do
-  window=$(xdotool search --onlyvisible --name 'sfxrun-stub64\.exe' 2>/dev/null | head -n 1 || true)
-  [ -n "$window" ] && break
-  sleep 0.1
-done
-[ -n "$window" ] || { echo "screenshot: no message box appeared" >&2; exit 1; }
-eval "$(xdotool getwindowgeometry --shell "$window")"
-# Without a window manager nobody activates the box; a click on its title bar does, which gives the
-# title its active colours. Then Wine gets a moment to finish drawing.
-xdotool mousemove "$((X + WIDTH / 3))" "$((Y + 8))" click 1
-sleep 1
-# Wine draws the frame itself, so the window's geometry holds the whole box; a few pixels of the
-# desktop around it keep the edge visible.
-pad=6
-mkdir -p "$(dirname "$out")"
-import -window root -crop "$((WIDTH + 2 * pad))x$((HEIGHT + 2 * pad))+$((X - pad))+$((Y - pad))" +repage \
-  -strip "$out"
+# shoot OUT LC_ALL: runs the stub in that locale, takes the picture of its box, dismisses it.
+shoot() {
+  local shot=$1 locale=$2 window="" status
+  (cd "$WINEPREFIX/drive_c" && exec env "LOCPATH=$locpath" "LC_ALL=$locale" "LANG=$locale" \
+     "$wine64" 'C:\sfxrun-stub64.exe') &
+  wine_pid=$!
+  for _ in $(seq 300); do
+    window=$(xdotool search --onlyvisible --name 'sfxrun-stub64\.exe' 2>/dev/null | head -n 1 || true)
+    [ -n "$window" ] && break
+    sleep 0.1
+  done
+  [ -n "$window" ] || { echo "screenshot: no message box appeared" >&2; exit 1; }
+  sleep 1  # Wine draws the text and the icon after the window appears
+  eval "$(xdotool getwindowgeometry --shell "$window")"
+  # Wine draws the frame itself, so the window's geometry holds the whole box; a few pixels of the
+  # desktop around it keep the edge visible.
+  local pad=6
+  mkdir -p "$(dirname "$shot")"
+  import -window root -crop "$((WIDTH + 2 * pad))x$((HEIGHT + 2 * pad))+$((X - pad))+$((Y - pad))" +repage \
+    -strip "$shot"
+  # Dismissing the box ends the launcher; its exit status tells the container was found damaged.
+  xdotool key Return
+  set +e
+  wait "$wine_pid"
+  status=$?
+  set -e
+  wine_pid=""
+  "$wineserver" -w
+  echo "screenshot: wrote $shot (${WIDTH}x${HEIGHT} box, $locale); the launcher ended with status $status"
+  [ "$status" -eq 5 ] || { echo "screenshot: expected exit status 5" >&2; exit 1; }
+}
 
-# Dismissing the box ends the launcher; its exit status tells the container was found damaged.
-xdotool key Return
-set +e
-wait "$wine_pid"
-status=$?
-set -e
-wine_pid=""
-echo "screenshot: wrote $out (${WIDTH}x${HEIGHT} box); the launcher ended with status $status"
-[ "$status" -eq 5 ] || { echo "screenshot: expected exit status 5" >&2; exit 1; }
+shoot "$out" ja_JP.UTF-8
+# The same box where the ANSI code page is not Japanese: the texts cannot be shown there.
+shoot "${out%.png}-not-japanese.png" C.UTF-8
