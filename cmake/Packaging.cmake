@@ -22,9 +22,10 @@ foreach(kind IN ITEMS WIN32 WIN64)
   else()
     set(stub "${SFXRUN_WIN64_DIR}/bin/sfxrun-stub64.exe")
   endif()
+  string(TOLOWER "${kind}" preset)
   if(NOT EXISTS "${stub}")
     message(STATUS "sfxrun: ${stub} is not built yet; `cmake --install` leaves it out unless it exists by then "
-                   "(build it with the ${kind} preset, or set SFXRUN_${kind}_DIR)")
+                   "(build it with the ${preset} preset, or set SFXRUN_${kind}_DIR)")
   endif()
   install(PROGRAMS "${stub}" DESTINATION ${SFXRUN_STUB_INSTALL_DIR} OPTIONAL)
 endforeach()
@@ -45,10 +46,13 @@ install(FILES "${SFXRUN_MAN_GZ}" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES "${CMAKE_SOURCE_DIR}/README.md" "${CMAKE_SOURCE_DIR}/docs/usage.md"
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES "${CMAKE_SOURCE_DIR}/docs/format.md" DESTINATION ${CMAKE_INSTALL_DOCDIR} OPTIONAL)
+# usage.md shows its pictures from images/ beside it.
+install(DIRECTORY "${CMAKE_SOURCE_DIR}/docs/images" DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # The package depends on libc6 alone: sfxrun-pack carries its C++ runtime inside, the stubs link
 # none (the POSIX stub needs only libc; the Windows stubs are data to this system).
-if(TARGET sfxrun-pack)
+# Sanitized builds are for tests and keep the runtimes their sanitizers expect.
+if(TARGET sfxrun-pack AND NOT SFXRUN_SANITIZE)
   target_link_options(sfxrun-pack PRIVATE -static-libstdc++ -static-libgcc)
 endif()
 
@@ -58,11 +62,13 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "sfxrun developers")
 set(CPACK_PACKAGE_CONTACT "sfxrun developers <sfxrun@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "self-extracting launchers for Windows and Linux")
+# One text line per control-file line: CPack indents each for the Description field.
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
-    "sfxrun-pack packs a program and the files it needs into one executable: a small launcher that, "
-    "when started, extracts them into a fresh folder in the temporary folder, starts the program, "
-    "waits for it and removes what it extracted. It builds launchers for 32- and 64-bit Windows "
-    "(GUI subsystem, Japanese messages) and for Linux, and lists, verifies and extracts existing ones.")
+    "sfxrun-pack packs a program and the files it needs into one executable: a small\n"
+    "launcher that, when started, extracts them into a fresh folder in the temporary\n"
+    "folder, starts the program, waits for it and removes what it extracted. It builds\n"
+    "launchers for 32- and 64-bit Windows (GUI subsystem, Japanese messages) and for\n"
+    "Linux, and lists, verifies and extracts existing ones.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "sfxrun developers <sfxrun@localhost>")
