@@ -149,6 +149,10 @@ SCENARIOS = [
     Scenario("a dangling link under the base name makes it taken",
              [Member("viewer.exe")], Expect(0, folder="viewer(1)", touched=True),
              taken=[("viewer", "link")], platforms=("posix",)),
+    # 表 is 95 5C in code page 932: a launcher that took its trail byte for a separator would glue
+    # the members' names onto the folder's.
+    Scenario("a double-byte name whose trail byte is 0x5C: the folder still gets its separator",
+             [Member("a.txt", b"a\n"), Member("表.exe")], Expect(0, folder="表", touched=True)),
     Scenario("a temporary path with a trailing separator gets no second one",
              [Member("a.txt", b"a\n"), Member("viewer.exe")], Expect(0, folder="viewer", touched=True),
              temp_trailing_separator=True),
@@ -234,10 +238,11 @@ class RunResult:
 class Posix:
     name = "posix"
     container_name = "app"
-    digest_kind = "sha256"
+    encoding = "utf-8"  # names as the POSIX launcher's 8-bit calls take them
 
     def __init__(self, args):
         self.stub = open(args.stub, "rb").read()
+        self.stub_name = os.path.basename(args.stub)
         self.probe = open(args.probe, "rb").read()
         self.pack = args.pack
         self.texts = read_messages()
@@ -292,10 +297,11 @@ class Posix:
 class Wine:
     name = "wine"
     container_name = "app.exe"
-    digest_kind = "fnv1a64"
+    encoding = "cp932"  # the ANSI code page in the Japanese locale the runs use
 
     def __init__(self, args):
         self.stub = open(args.stub, "rb").read()
+        self.stub_name = os.path.basename(args.stub)
         self.probe = open(args.probe, "rb").read()
         self.pack = args.pack
         self.parent = args.parent
@@ -505,7 +511,8 @@ def build_container(platform, scenario: Scenario, folder: str, out: str) -> List
         entries = []
         for member in scenario.members:
             stored, data = stage_member(platform, member, folder)
-            entries.append(sfxcontainer.Entry(stored.encode(), member.name.encode(), data, member.mtime,
+            entries.append(sfxcontainer.Entry(stored.encode(platform.encoding), member.name.encode(platform.encoding),
+                                              data, member.mtime,
                                               offset=member.offset))
         with open(out, "wb") as f:
             f.write(sfxcontainer.build(platform.stub, entries, count=scenario.count))
@@ -520,7 +527,7 @@ def check_report(platform, scenario: Scenario, report_path: str, temp: str, cwd:
         return ["the program ran, though no start was expected"] if os.path.exists(report_path) else []
     if not os.path.exists(report_path):
         return ["the program did not run"]
-    report = parse_report(open(report_path, encoding="latin-1").read())
+    report = parse_report(open(report_path, encoding=platform.encoding, errors="replace").read())
     problems = []
     if not report["complete"]:
         problems.append("the report is incomplete")
@@ -566,7 +573,8 @@ def run_scenario(platform, scenario: Scenario, folder: str, timing: List[float])
     bin_dir, cwd, temp = (os.path.join(folder, d) for d in ("bin", "cwd", "temp"))
     for d in (bin_dir, cwd, temp):
         os.makedirs(d)
-    container = os.path.join(bin_dir, platform.container_name)
+    # The stub alone runs under its own file name.
+    container = os.path.join(bin_dir, platform.stub_name if scenario.bare_stub else platform.container_name)
     problems = build_container(platform, scenario, folder, container)
     if problems:
         return problems
@@ -588,7 +596,8 @@ def run_scenario(platform, scenario: Scenario, folder: str, timing: List[float])
         problems.append("exit status %#x, expected %#x" % (result.exit, platform.status(e.exit)))
     expected_messages = []
     if e.message:
-        expected_messages.append((platform.message_text(e.message), platform.path(container).encode(), 0x30))
+        expected_messages.append((platform.message_text(e.message), platform.path(container).encode(platform.encoding),
+                                  0x30))
     if result.messages != expected_messages:
         problems.append("messages %r, expected %r" % (result.messages, expected_messages))
 

@@ -53,6 +53,21 @@ static int Digest(const char *path, unsigned long long *digest)
     return 1;
 }
 
+/* The last backslash that is a character of its own: in a double-byte code page a trail byte may be 0x5C. */
+static char *LastSeparator(char *path)
+{
+    char *last = NULL;
+    char *p;
+    for (p = path; *p != 0; ++p) {
+        if (IsDBCSLeadByte((BYTE)*p) && p[1] != 0) {
+            ++p;
+            continue;
+        }
+        if (*p == '\\') last = p;
+    }
+    return last;
+}
+
 static void ListFolder(FILE *report)
 {
     static char pattern[PATH_CAPACITY];
@@ -102,7 +117,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
 
     GetModuleFileNameA(NULL, g_self, sizeof g_self);
     strcpy(g_folder, g_self);
-    slash = strrchr(g_folder, '\\');
+    slash = LastSeparator(g_folder);
     if (slash != NULL) *slash = 0;
     GetCurrentDirectoryA(sizeof cwd, cwd);
 
