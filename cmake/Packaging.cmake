@@ -1,5 +1,6 @@
 # Install layout and the Debian package: where sfxrun-pack, the three stubs, the man page and the docs go.
-# Only install rules and CPack settings live here; the targets themselves are defined in their folders.
+# Only install rules, CPack settings and the link choice that keeps the package to libc6 live here;
+# the targets themselves are defined in their folders.
 
 include(GNUInstallDirs)
 
