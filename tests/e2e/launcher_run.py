@@ -443,7 +443,7 @@ def parse_report(text: str) -> Dict[str, object]:
     report = {"files": {}, "dirs": [], "fds": [], "complete": False}
     for line in text.splitlines():
         parts = line.split("\t")
-        if parts[0] in ("path", "cwd", "launcher", "error"):
+        if parts[0] in ("path", "cwd", "launcher", "container", "error"):
             report[parts[0]] = parts[1]
         elif parts[0] == "argc":
             report["argc"] = int(parts[1])
@@ -565,6 +565,8 @@ def check_report(platform, scenario: Scenario, report_path: str, temp: str, cwd:
             problems.append("the program's parent is %r, not the launcher" % report.get("launcher"))
         if container in report["fds"]:
             problems.append("the launcher holds its own file open while the program runs")
+    elif report.get("container") != "free":
+        problems.append("the launcher's own file is %s while the program runs" % report.get("container"))
     return problems
 
 
@@ -585,7 +587,7 @@ def run_scenario(platform, scenario: Scenario, folder: str, timing: List[float])
     container_digest = hashlib.sha256(open(container, "rb").read()).hexdigest()
 
     report_path = os.path.join(folder, "report.txt")
-    env = {"SFXRUN_PROBE_REPORT": platform.path(report_path)}
+    env = {"SFXRUN_PROBE_REPORT": platform.path(report_path), "SFXRUN_PROBE_CONTAINER": platform.path(container)}
     env.update(scenario.probe_env)
     temp_text = platform.path(temp) + (platform.join("", "") if scenario.temp_trailing_separator else "")
     result = platform.run(container, cwd, temp_text, env, scenario.args, scenario.fsize_limit)

@@ -2,7 +2,8 @@
 /*
  * It records, into the file named by SFXRUN_PROBE_REPORT, its own path, its working folder, its
  * argument count and every file beside it (size, last-write time in seconds UTC, FNV-1a digest), in
- * the same line format as the POSIX probe. Then, as the scenario asks through the environment, it
+ * the same line format as the POSIX probe, and whether the launcher still holds the container named
+ * by SFXRUN_PROBE_CONTAINER. Then, as the scenario asks through the environment, it
  * sleeps (SFXRUN_PROBE_SLEEP, seconds, before it writes the report, so the report proves the
  * launcher waited), leaves a file of its own (SFXRUN_PROBE_LEAVE) and exits with SFXRUN_PROBE_EXIT.
  */
@@ -100,6 +101,23 @@ static void ListFolder(FILE *report)
     FindClose(search);
 }
 
+/* The launcher reads its own file through a handle with read access that shares reading only. Any
+   such handle refuses an open that does not share reading, so that open tells whether one is still
+   held. (An open for writing would say nothing: a running program's image is never writable.) */
+static void ReportContainer(FILE *report)
+{
+    static char container[PATH_CAPACITY];
+    HANDLE file;
+    if (GetEnvironmentVariableA("SFXRUN_PROBE_CONTAINER", container, sizeof container) == 0) return;
+    file = CreateFileA(container, GENERIC_READ, FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        fprintf(report, "container\theld (error %lu)\n", GetLastError());
+        return;
+    }
+    CloseHandle(file);
+    fprintf(report, "container\tfree\n");
+}
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show)
 {
     static char value[PATH_CAPACITY];
@@ -128,6 +146,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
     fprintf(report, "cwd\t%s\n", cwd);
     fprintf(report, "argc\t%d\n", __argc - 1);
     ListFolder(report);
+    ReportContainer(report);
     fprintf(report, "end\n");
     fclose(report);
 
