@@ -393,13 +393,22 @@ BOOL RealShellExecuteExA(SHELLEXECUTEINFOA* info) {
   posix_spawnattr_setsigmask(&attributes, &emptyMask);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
+  // A termination request that comes while the program starts, before its pid is known to the
+  // handler, would be lost and the program never told; held back until then, it is forwarded.
+  sigset_t forwarded;
+  sigset_t previous;
+  sigemptyset(&forwarded);
+  sigaddset(&forwarded, SIGTERM);
+  sigaddset(&forwarded, SIGHUP);
+  sigprocmask(SIG_BLOCK, &forwarded, &previous);
   GuardSignalsForChild();
   char* argv[2] = {(char*)info->lpFile, nullptr};
   pid_t pid = 0;
   int error = posix_spawn(&pid, info->lpFile, nullptr, &attributes, argv, environ);
   posix_spawnattr_destroy(&attributes);
+  if (error == 0) g_forwardPid = pid;
+  sigprocmask(SIG_SETMASK, &previous, nullptr);
   if (error != 0) return FailStart(info, SE_ERR_ACCESSDENIED, ErrorFromErrno(error));
-  g_forwardPid = pid;
   info->hInstApp = (HINSTANCE)(intptr_t)42;
   info->hProcess = (info->fMask & SEE_MASK_NOCLOSEPROCESS) != 0 ? PosixProcessHandle(pid) : nullptr;
   return TRUE;
