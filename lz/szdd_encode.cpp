@@ -1,6 +1,7 @@
 // SZDD encoder with an exact minimum-cost parse: portable; no OS headers (uses the C++ library).
 #include <string.h>
 
+#include <memory>
 #include <vector>
 
 #include "lz/szdd.h"
@@ -14,13 +15,23 @@ constexpr unsigned MATCH_MAX = 18;
 constexpr uint32_t LITERAL_BITS = 9;
 constexpr uint32_t MATCH_BITS = 17;
 constexpr unsigned HASH_BITS = 16;
-// Twice the window, so a node stays in place while any position that can still reach it is searched.
-constexpr size_t TREE_SLOTS = 2 * WINDOW;
+// One tree node per window position: the node 4096 back shares its slot with the position being
+// inserted, so the walk stops short of it and that one candidate is compared on its own.
+constexpr size_t TREE_SLOTS = WINDOW;
+// The three-byte chain is walked up to and including the position 4096 back, so it keeps twice as
+// many entries and none is overwritten while still in reach.
+constexpr size_t CHAIN_SLOTS = 2 * WINDOW;
 constexpr uint32_t NO_NODE = 0xFFFFFFFFu;
 
 inline uint32_t Hash3(const uint8_t* p) {
   uint32_t key = static_cast<uint32_t>(p[0]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[2];
   return (key * 2654435761u) >> (32 - HASH_BITS);
+}
+
+inline uint32_t Hash4(const uint8_t* p) {
+  uint32_t key;
+  memcpy(&key, p, sizeof key);
+  return (key * 2246822519u) >> (32 - HASH_BITS);
 }
 
 // Bytes read past the end of the text by the eight-byte comparisons; never part of a result.
@@ -47,25 +58,49 @@ inline unsigned CommonLength(const uint8_t* a, const uint8_t* b, unsigned from, 
   return limit;
 }
 
-// Binary trees of the positions whose first three bytes share a hash, ordered by their next 18
+// Binary trees of the positions whose first four bytes share a hash, ordered by their next 18
 // bytes. Every position's nearest neighbours in that order lie on the search path, so one descent
-// finds the true longest match, and the same descent inserts the position as the new root.
-// A node's subtrees are always older than the node, so the walk stops at the first one out of reach.
+// finds the true longest match of four bytes or more, and the same descent inserts the position as
+// the new root. A node's subtrees are always older than the node, so the walk stops at the first
+// one out of reach. Matches of exactly three bytes come from a hash chain on three bytes, looked at
+// only when the tree has nothing longer; keying the trees on four bytes keeps them shallow.
 //
-// Links are 16 bits, which keeps the trees in the first-level cache: a link is only followed from a
-// node still in reach, and was written (or copied from a replaced node) while its target was in
-// reach, so it points at most 3 * 4096 back and the full position is recovered from the low 16
-// bits. An empty link is written as a position 2 * 4096 back, out of reach for as long as its owner
-// can be visited.
+// Tree links are 16 bits, which keeps the trees in the first-level cache: a link is only followed
+// from a node still in reach, and was written (or copied from a replaced node) while its target was
+// in reach, so it points at most 3 * 4096 back and the full position is recovered from the low 16
+// bits. An empty link is written as a position 2 * 4096 back, out of reach for as long as its
+// owner can be visited.
 class MatchTree {
  public:
-  explicit MatchTree(const uint8_t* text) : text_(text), heads_(size_t{1} << HASH_BITS, NO_NODE),
-                                            children_(2 * TREE_SLOTS, 0) {}
+  explicit MatchTree(const uint8_t* text)
+      : text_(text), heads_(size_t{1} << HASH_BITS, NO_NODE), children_(2 * TREE_SLOTS, 0),
+        chainHeads_(size_t{1} << HASH_BITS, NO_NODE), chain_(CHAIN_SLOTS, NO_NODE) {}
 
   // Longest match (up to limit bytes, limit >= 3) for the string at pos among the 4096 before it.
   unsigned FindAndInsert(uint32_t pos, unsigned limit, uint32_t* distance) {
     const uint8_t* current = text_ + pos;
-    uint32_t& head = heads_[Hash3(current)];
+    // The next position's buckets are fetched while this one's trees are walked.
+    __builtin_prefetch(&chainHeads_[Hash3(current + 1)], 1);
+    __builtin_prefetch(&heads_[Hash4(current + 1)], 1);
+    uint32_t& chainHead = chainHeads_[Hash3(current)];
+    uint32_t sameThree = chainHead;
+    chainHead = pos;
+    chain_[pos % CHAIN_SLOTS] = sameThree;
+    unsigned best = SearchTree(pos, current, limit, distance);
+    if (best >= MATCH_MIN) return best;
+    for (; sameThree != NO_NODE && pos - sameThree <= WINDOW; sameThree = chain_[sameThree % CHAIN_SLOTS]) {
+      const uint8_t* other = text_ + sameThree;
+      if (other[0] == current[0] && other[1] == current[1] && other[2] == current[2]) {
+        *distance = pos - sameThree;
+        return MATCH_MIN;
+      }
+    }
+    return best;
+  }
+
+ private:
+  unsigned SearchTree(uint32_t pos, const uint8_t* current, unsigned limit, uint32_t* distance) {
+    uint32_t& head = heads_[Hash4(current)];
     uint32_t candidate = head;
     head = pos;
     uint16_t* greaterLink = &children_[2 * (pos % TREE_SLOTS) + 1];
@@ -73,20 +108,25 @@ class MatchTree {
     unsigned lesserLength = 0;   // bytes every node under lesserLink shares with current
     unsigned greaterLength = 0;
     unsigned best = 0;
+    uint32_t bestDistance = 0;
+    if (pos >= WINDOW) {
+      best = CommonLength(current - WINDOW, current, 0, limit);
+      bestDistance = WINDOW;
+    }
     if (candidate != NO_NODE) {
-      while (pos - candidate <= WINDOW) {
+      while (pos - candidate < WINDOW) {
         uint16_t* pair = &children_[2 * (candidate % TREE_SLOTS)];
         const uint8_t* other = text_ + candidate;
         unsigned length = CommonLength(other, current,
                                        lesserLength < greaterLength ? lesserLength : greaterLength, limit);
-        if (length > best) {
-          best = length;
-          *distance = pos - candidate;
-        }
+        bool longer = length > best;
+        best = longer ? length : best;
+        bestDistance = longer ? pos - candidate : bestDistance;
         if (length == limit) {
           // Equal as far as any later search can look: the newer position takes the node's place.
           *lesserLink = pair[0];
           *greaterLink = pair[1];
+          *distance = bestDistance;
           return best;
         }
         if (other[length] < current[length]) {
@@ -105,15 +145,17 @@ class MatchTree {
     uint16_t empty = static_cast<uint16_t>(pos - 2 * WINDOW);
     *lesserLink = empty;
     *greaterLink = empty;
+    if (best != 0) *distance = bestDistance;
     return best;
   }
 
- private:
   static uint32_t Unpack(uint32_t pos, uint16_t link) { return pos - ((pos - link) & 0xFFFFu); }
 
   const uint8_t* text_;
   std::vector<uint32_t> heads_;   // full positions: a bucket may sit unused for any length of input
   std::vector<uint16_t> children_;
+  std::vector<uint32_t> chainHeads_;
+  std::vector<uint32_t> chain_;    // the previous position with the same three-byte hash
 };
 
 }  // namespace
@@ -123,17 +165,20 @@ LzError SzddEncode(const uint8_t* in, size_t inSize, uint8_t missingChar, std::v
   const uint32_t n = static_cast<uint32_t>(inSize);
 
   // The initial window content as real bytes in front of the input, so matches into it need no
-  // special case: text[WINDOW + k] is input byte k.
-  std::vector<uint8_t> text(WINDOW + n + TEXT_SLACK, 0x20);
-  if (n != 0) memcpy(text.data() + WINDOW, in, n);
+  // special case: text[WINDOW + k] is input byte k. The work arrays are left uninitialised where
+  // every entry is written before it is read: filling them first costs as much as the parse.
+  std::unique_ptr<uint8_t[]> text(new uint8_t[WINDOW + n + TEXT_SLACK]);
+  memset(text.get(), 0x20, WINDOW);
+  if (n != 0) memcpy(text.get() + WINDOW, in, n);
+  memset(text.get() + WINDOW + n, 0, TEXT_SLACK);
   const uint32_t textSize = static_cast<uint32_t>(WINDOW) + n;
 
   // Pass 1: the longest match at every input position. Every prefix of a match of 3 or more bytes
   // is a match too, so this is all the parse needs to know.
-  std::vector<uint8_t> longest(n, 0);
-  std::vector<uint16_t> distance(n, 0);
+  std::unique_ptr<uint8_t[]> longest(new uint8_t[n + 1]);
+  std::unique_ptr<uint16_t[]> distance(new uint16_t[n + 1]);
   {
-    MatchTree tree(text.data());
+    MatchTree tree(text.get());
     uint32_t unused;
     for (uint32_t pos = 0; pos < WINDOW; ++pos) {
       uint32_t room = textSize - pos;
@@ -141,32 +186,41 @@ LzError SzddEncode(const uint8_t* in, size_t inSize, uint8_t missingChar, std::v
     }
     for (uint32_t k = 0; k < n; ++k) {
       uint32_t room = n - k;
-      if (room < MATCH_MIN) break;
       uint32_t found = 0;
-      unsigned length = tree.FindAndInsert(static_cast<uint32_t>(WINDOW) + k,
-                                           room < MATCH_MAX ? room : MATCH_MAX, &found);
-      if (length >= MATCH_MIN) {
-        longest[k] = static_cast<uint8_t>(length);
-        distance[k] = static_cast<uint16_t>(found);
+      unsigned length = 0;
+      if (room >= MATCH_MIN) {
+        length = tree.FindAndInsert(static_cast<uint32_t>(WINDOW) + k, room < MATCH_MAX ? room : MATCH_MAX, &found);
       }
+      longest[k] = static_cast<uint8_t>(length >= MATCH_MIN ? length : 0);
+      distance[k] = static_cast<uint16_t>(found);
     }
   }
 
   // Pass 2: the cheapest encoding of every suffix, last position first. A stream's size is its bit
-  // count rounded up to whole bytes, so the fewest bits give the fewest bytes. Costs are kept modulo
-  // 2^32: only differences between nearby suffixes are compared, and those are small.
-  std::vector<uint32_t> cost(static_cast<size_t>(n) + 1, 0);
+  // count rounded up to whole bytes, so the fewest bits give the fewest bytes. Only the next 18
+  // suffixes' costs are ever looked at, so they live in a small ring, and modulo 2^32: only
+  // differences between nearby suffixes are compared, and those are small.
+  // The inner loop always runs over all sixteen lengths, with the lengths beyond the match priced
+  // as a literal, so it has no data-dependent exit to mispredict.
+  constexpr uint32_t RING = 32;
+  uint32_t cost[RING] = {};
   for (uint32_t k = n; k-- > 0;) {
-    uint32_t bestCost = cost[k + 1] + LITERAL_BITS;
+    const uint32_t literal = cost[(k + 1) % RING] + LITERAL_BITS;
+    uint32_t bestCost = literal;
     unsigned bestLength = 1;
-    for (unsigned length = MATCH_MIN; length <= longest[k]; ++length) {
-      uint32_t candidate = cost[k + length] + MATCH_BITS;
-      if (static_cast<int32_t>(candidate - bestCost) < 0) {
-        bestCost = candidate;
-        bestLength = length;
+    const unsigned reach = longest[k];
+    if (reach >= MATCH_MIN) {
+#pragma GCC unroll 16
+      for (unsigned length = MATCH_MIN; length <= MATCH_MAX; ++length) {
+        // A mask rather than a condition, so the compiler cannot turn it back into an early exit.
+        uint32_t inReach = 0u - static_cast<uint32_t>(length <= reach);
+        uint32_t candidate = ((cost[(k + length) % RING] + MATCH_BITS) & inReach) | (literal & ~inReach);
+        bool cheaper = static_cast<int32_t>(candidate - bestCost) < 0;
+        bestCost = cheaper ? candidate : bestCost;
+        bestLength = cheaper ? length : bestLength;
       }
     }
-    cost[k] = bestCost;
+    cost[k % RING] = bestCost;
     longest[k] = static_cast<uint8_t>(bestLength);  // from here on: the length chosen at k
   }
 
