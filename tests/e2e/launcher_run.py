@@ -262,18 +262,20 @@ class Posix:
     def pack_stub_args(self, stub_path: str) -> List[str]:
         return ["--stub", stub_path]
 
-    def run(self, container: str, cwd: str, temp: str, env: Dict[str, str], args: List[str],
-            fsize_limit: Optional[int]) -> RunResult:
+    def run_all(self, jobs: List["Job"]) -> List[RunResult]:
+        return [self.run(job) for job in jobs]
+
+    def run(self, job: "Job") -> RunResult:
         full_env = dict(os.environ)
-        full_env.update(env)
-        full_env["TMPDIR"] = temp
+        full_env.update(job.env)
+        full_env["TMPDIR"] = job.temp_text
 
         def limit():
-            if fsize_limit is not None:
-                resource.setrlimit(resource.RLIMIT_FSIZE, (fsize_limit, fsize_limit))
+            if job.fsize_limit is not None:
+                resource.setrlimit(resource.RLIMIT_FSIZE, (job.fsize_limit, job.fsize_limit))
 
         start = time.monotonic()
-        done = subprocess.run([container] + args, cwd=cwd, env=full_env, stdin=subprocess.DEVNULL,
+        done = subprocess.run([job.container] + job.args, cwd=job.cwd, env=full_env, stdin=subprocess.DEVNULL,
                               capture_output=True, preexec_fn=limit, timeout=60)
         seconds = time.monotonic() - start
         problems = []
@@ -308,13 +310,6 @@ class Wine:
         self.wine64 = args.wine
         self.texts = read_messages()
         self.cp932 = {}
-        # Every run starts three Windows processes; a server that outlives each of them saves its
-        # start-up per run. It ends by itself once the table is done, so no other test's server
-        # (they share the prefix) is ever stopped from here.
-        server = os.path.join(os.path.dirname(os.path.realpath(self.wine64)), "wineserver")
-        if os.path.exists(server):
-            subprocess.run([server, "-p30"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL)
 
     def path(self, unix_path: str) -> str:
         return "Z:" + unix_path.replace("/", "\\")
@@ -375,27 +370,56 @@ class Wine:
     RELAY = re.compile(r'Call user32\.MessageBoxA\((\w+),\w+(?: "((?:[^"\\]|\\.)*)"(\.\.\.)?)?,'
                        r'\w+(?: "((?:[^"\\]|\\.)*)"(\.\.\.)?)?,(\w+)\) ret=(\w+)')
 
-    def run(self, container: str, cwd: str, temp: str, env: Dict[str, str], args: List[str],
-            fsize_limit: Optional[int]) -> RunResult:
+    def run_all(self, jobs: List["Job"]) -> List[RunResult]:
+        """Every job in one Windows session: wine and its services start once for the table."""
+        if not jobs:
+            return []
+        job_file = os.path.join(os.path.dirname(jobs[0].folder), "jobs.txt")
+        lines = []
+        for job in jobs:
+            lines.append("cwd " + self.path(job.cwd))
+            for name, value in [("TEMP", job.temp_text), ("TMP", job.temp_text)] + list(job.env.items()):
+                lines.append("env %s=%s" % (name, value))
+            for arg in [self.path(job.container)] + job.args:
+                lines.append("arg " + arg)
+            lines.append("end")
+        with open(job_file, "wb") as f:
+            f.write(("\n".join(lines) + "\n").encode(self.encoding))
         full_env = dict(os.environ)
         full_env.update({"WINEDEBUG": "+relay", "LC_ALL": "ja_JP.UTF-8",
                          "LOCPATH": os.environ.get("SFXRUN_LOCPATH", "/usr/local/share/sfxrun-locale")})
-        settings = ["TEMP=" + temp, "TMP=" + temp] + ["%s=%s" % kv for kv in env.items()]
-        command = [self.wine64, self.parent] + settings + ["--", self.path(container)] + args
-        start = time.monotonic()
-        done = subprocess.run(command, cwd=cwd, env=full_env, stdin=subprocess.DEVNULL, capture_output=True,
-                              timeout=120)
-        seconds = time.monotonic() - start
-        problems = []
-        m = re.search(rb"^exit 0x([0-9A-F]{8})\r?$", done.stdout, re.M)
-        if done.returncode != 0 or not m:
-            problems.append("the parent failed (%d): %r %r" % (done.returncode, done.stdout,
-                                                                 done.stderr.decode("latin-1")[-2000:]))
-            return RunResult(-1000, [], problems, seconds)
-        low, high = self.image_range(open(container, "rb").read())
-        messages = []
+        done = subprocess.run([self.wine64, self.parent, "--jobs", self.path(job_file)], env=full_env,
+                              stdin=subprocess.DEVNULL, capture_output=True, timeout=280)
+        exits = {int(m.group(1)): (int(m.group(2), 16), int(m.group(3)))
+                 for m in re.finditer(rb"^exit (\d+) 0x([0-9A-F]{8}) (\d+)\r?$", done.stdout, re.M)}
+        # The trace of job N lies between the parent's marker for N and the next marker.
+        traces = {}
+        current = 0
         for line in done.stderr.decode("latin-1").splitlines():
-            if "Call user32.MessageBoxA(" not in line:
+            marker = re.match(r"e2e-parent: job (\d+)$", line)
+            if marker:
+                current = int(marker.group(1))
+            elif "Call user32.MessageBoxA(" in line:
+                traces.setdefault(current, []).append(line)
+            elif line.startswith("e2e-parent:"):
+                traces.setdefault(current, []).append(line)
+        results = []
+        for number, job in enumerate(jobs, 1):
+            if number not in exits:
+                results.append(RunResult(-1000, [], ["the parent did not run it: %r %r" % (
+                    done.stdout[-500:], done.stderr.decode("latin-1")[-1500:])], 0.0))
+                continue
+            code, milliseconds = exits[number]
+            results.append(self.read_trace(job, traces.get(number, []), code, milliseconds / 1000.0))
+        return results
+
+    def read_trace(self, job: "Job", lines: List[str], code: int, seconds: float) -> RunResult:
+        low, high = self.image_range(open(job.container, "rb").read())
+        problems = []
+        messages = []
+        for line in lines:
+            if line.startswith("e2e-parent:"):
+                problems.append(line)
                 continue
             call = self.RELAY.search(line)
             if not call:
@@ -407,7 +431,7 @@ class Wine:
                 problems.append("the trace cut a message short: " + line)
             messages.append((self.unescape(call.group(2) or ""), self.unescape(call.group(4) or ""),
                              int(call.group(6), 16)))
-        return RunResult(int(m.group(1), 16), messages, problems, seconds)
+        return RunResult(code, messages, problems, seconds)
 
 
 # ---- one scenario ----
@@ -570,8 +594,23 @@ def check_report(platform, scenario: Scenario, report_path: str, temp: str, cwd:
     return problems
 
 
-def run_scenario(platform, scenario: Scenario, folder: str, timing: List[float]) -> List[str]:
-    e = scenario.expect
+@dataclass
+class Job:
+    """One prepared run: the container in place, the temporary folder made, what to compare after."""
+    folder: str
+    container: str
+    cwd: str
+    temp: str
+    temp_text: str
+    report_path: str
+    env: Dict[str, str]
+    args: List[str]
+    fsize_limit: Optional[int]
+    before_tree: Dict[str, Optional[bytes]]
+    container_digest: str
+
+
+def prepare(platform, scenario: Scenario, folder: str) -> Tuple[Optional[Job], List[str]]:
     bin_dir, cwd, temp = (os.path.join(folder, d) for d in ("bin", "cwd", "temp"))
     for d in (bin_dir, cwd, temp):
         os.makedirs(d)
@@ -579,35 +618,37 @@ def run_scenario(platform, scenario: Scenario, folder: str, timing: List[float])
     container = os.path.join(bin_dir, platform.stub_name if scenario.bare_stub else platform.container_name)
     problems = build_container(platform, scenario, folder, container)
     if problems:
-        return problems
+        return None, problems
     for name, kind in scenario.taken:
         make_tree_entry(os.path.join(temp, name), kind)
     before_tree = snapshot(temp)
     os.utime(temp, (OLD_STAMP, OLD_STAMP))
-    container_digest = hashlib.sha256(open(container, "rb").read()).hexdigest()
-
     report_path = os.path.join(folder, "report.txt")
     env = {"SFXRUN_PROBE_REPORT": platform.path(report_path), "SFXRUN_PROBE_CONTAINER": platform.path(container)}
     env.update(scenario.probe_env)
     temp_text = platform.path(temp) + (platform.join("", "") if scenario.temp_trailing_separator else "")
-    result = platform.run(container, cwd, temp_text, env, scenario.args, scenario.fsize_limit)
-    problems += result.problems
-    timing.append(result.seconds)
+    digest = hashlib.sha256(open(container, "rb").read()).hexdigest()
+    return Job(folder, container, cwd, temp, temp_text, report_path, env, list(scenario.args),
+               scenario.fsize_limit, before_tree, digest), []
 
+
+def verify(platform, scenario: Scenario, job: Job, result: RunResult) -> List[str]:
+    e = scenario.expect
+    problems = list(result.problems)
     if result.exit != platform.status(e.exit):
         problems.append("exit status %#x, expected %#x" % (result.exit, platform.status(e.exit)))
     expected_messages = []
     if e.message:
-        expected_messages.append((platform.message_text(e.message), platform.path(container).encode(platform.encoding),
-                                  0x30))
+        expected_messages.append((platform.message_text(e.message),
+                                  platform.path(job.container).encode(platform.encoding), 0x30))
     if result.messages != expected_messages:
         problems.append("messages %r, expected %r" % (result.messages, expected_messages))
 
-    entries = [] if scenario.bare_stub else sfxcontainer.read_directory(open(container, "rb").read())
-    problems += check_report(platform, scenario, report_path, temp, cwd, container, entries)
+    entries = [] if scenario.bare_stub else sfxcontainer.read_directory(open(job.container, "rb").read())
+    problems += check_report(platform, scenario, job.report_path, job.temp, job.cwd, job.container, entries)
 
-    after_tree = snapshot(temp)
-    expected_tree = dict(before_tree)
+    after_tree = snapshot(job.temp)
+    expected_tree = dict(job.before_tree)
     expected_tree.update(e.left)
     for name in sorted(set(after_tree) | set(expected_tree)):
         if name not in after_tree:
@@ -616,12 +657,12 @@ def run_scenario(platform, scenario: Scenario, folder: str, timing: List[float])
             problems.append("left in the temporary folder: %s" % name)
         elif expected_tree[name] is not None and after_tree[name] != expected_tree[name]:
             problems.append("%s holds %r, expected %r" % (name, after_tree[name][:64], expected_tree[name][:64]))
-    if os.path.exists(os.path.join(folder, "outside.txt")) or os.path.exists(os.path.join(temp, "..", "outside.txt")):
+    if os.path.exists(os.path.join(job.folder, "outside.txt")):
         problems.append("a member was written outside the work folder")
-    touched = os.stat(temp).st_mtime != OLD_STAMP
+    touched = os.stat(job.temp).st_mtime != OLD_STAMP
     if e.touched is not None and touched != e.touched:
         problems.append("the temporary folder was %s" % ("written" if touched else "not written"))
-    if hashlib.sha256(open(container, "rb").read()).hexdigest() != container_digest:
+    if hashlib.sha256(open(job.container, "rb").read()).hexdigest() != job.container_digest:
         problems.append("the container's own bytes changed")
     return problems
 
@@ -649,21 +690,33 @@ def main() -> int:
     start = time.monotonic()
     chosen = [s for s in SCENARIOS if platform.name in s.platforms and
               (not args.only or any(o in s.name for o in args.only))]
+    outcomes = {}
+    jobs = []
     for number, scenario in enumerate(chosen, 1):
         folder = os.path.join(scratch, "%02d" % number)
-        timing = []
         try:
-            problems = run_scenario(platform, scenario, folder, timing)
+            job, problems = prepare(platform, scenario, folder)
         except Exception as error:  # a broken scenario fails alone; the table goes on
-            problems = ["the scenario itself failed: %r" % error]
+            job, problems = None, ["the scenario could not be prepared: %r" % error]
+        if job is None:
+            outcomes[number] = (problems, 0.0)
+        else:
+            jobs.append((number, scenario, job))
+    for (number, scenario, job), result in zip(jobs, platform.run_all([job for _, _, job in jobs])):
+        try:
+            outcomes[number] = (verify(platform, scenario, job, result), result.seconds)
+        except Exception as error:
+            outcomes[number] = (["the scenario could not be checked: %r" % error], result.seconds)
+    for number, scenario in enumerate(chosen, 1):
+        problems, seconds = outcomes[number]
         if problems:
             failed += 1
-            print("FAIL %s [%s]" % (scenario.name, folder))
+            print("FAIL %s [%s]" % (scenario.name, os.path.join(scratch, "%02d" % number)))
             for problem in problems:
                 print("     " + problem)
         else:
             passed += 1
-            print("ok   %s (%.2f s)" % (scenario.name, sum(timing)))
+            print("ok   %s (%.2f s)" % (scenario.name, seconds))
     print("%s: %d scenarios in %.1f s" % (platform.name, len(chosen), time.monotonic() - start))
     if failed == 0 and not args.keep:
         shutil.rmtree(scratch, ignore_errors=True)
