@@ -1,5 +1,5 @@
 # Reliability scenarios run as processes: load, hostile containers, planted names, signals, full
-# disks on POSIX; load and code signing under wine64.
+# disks on POSIX; load, code signing and hostile containers under wine64.
 find_package(Python3 COMPONENTS Interpreter)
 if(Python3_FOUND AND TARGET sfxrun-stub AND TARGET sfxrun-pack)
   foreach(scenario load hostile planted signals diskfull)
@@ -15,7 +15,7 @@ if(Python3_FOUND AND TARGET sfxrun-stub AND TARGET sfxrun-pack)
 endif()
 
 if(Python3_FOUND AND TARGET sfxrun-pack)
-  foreach(scenario load signed)
+  foreach(scenario load signed hostile)
     sfxrun_add_wine_test(reliability.wine_${scenario}
       COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/reliability_wine.py ${scenario}
               --pack $<TARGET_FILE:sfxrun-pack> --work ${CMAKE_CURRENT_BINARY_DIR}/reliability/wine_${scenario}

@@ -7,6 +7,7 @@ Needs WINE64, WINEPREFIX and SFXRUN_WIN64_DIR (with bin/sfxrun-stub64.exe, bin/e
 bin/e2e-parent.exe). Every run also checks that the container's SHA-256 digest did not change."""
 
 import argparse
+import concurrent.futures
 import hashlib
 import os
 import shutil
@@ -162,7 +163,49 @@ def scenario_signed(w):
     check(seen.get("signed") == seen.get("unsigned"), "the signed container ran differently: %r" % seen)
 
 
-SCENARIOS = {"load": scenario_load, "signed": scenario_signed}
+def scenario_hostile(w):
+    """The POSIX table's hostile containers on the x86_64 stub: names that are paths on Windows too."""
+    sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+    from reliability import hostile_rows
+    with open(w.stub, "rb") as f:
+        stub = f.read()
+    with open(w.probe, "rb") as f:
+        probe = f.read()
+    rows = [(label, data) for label, data in hostile_rows(stub, probe)
+            if not label.startswith("expanded name ")]  # the same check as the stored name, by construction
+    env = dict(os.environ, WINEDEBUG="+relay")
+
+    def run_row(index):
+        label, data = rows[index]
+        scratch = fresh(os.path.join(w.work, "hostile%d" % index))
+        tmp, cwd = fresh(os.path.join(scratch, "tmp")), fresh(os.path.join(scratch, "cwd"))
+        container = os.path.join(cwd, "hostile.exe")
+        with open(container, "wb") as f:
+            f.write(data)
+        before = digest(container)
+        report = os.path.join(scratch, "report")
+        command = [w.wine, w.parent, "TMP=" + windows_path(tmp), "TEMP=" + windows_path(tmp),
+                   "SFXRUN_PROBE_REPORT=" + windows_path(report), "--", container]
+        run = subprocess.run(command, cwd=cwd, env=env, capture_output=True, timeout=240)
+        out = run.stdout.decode(errors="replace").strip()
+        boxes = [line for line in run.stderr.decode("latin-1").splitlines() if "Call user32.MessageBoxA(" in line]
+        written = os.listdir(tmp) + [n for n in os.listdir(cwd) if n != "hostile.exe"]
+        return label, out, boxes, written, os.path.exists(report), digest(container) == before
+
+    # Each wine start costs seconds; the rows are independent, so they run eight at a time.
+    with concurrent.futures.ThreadPoolExecutor(max_workers=8) as pool:
+        results = list(pool.map(run_row, range(len(rows))))
+    for label, out, boxes, written, reported, same in results:
+        check(out == "exit 0x00000005", "wine hostile %s: %r" % (label, out))
+        check(len(boxes) == 1, "wine hostile %s: %d message boxes" % (label, len(boxes)))
+        check(written == [] and not reported, "wine hostile %s: something was written: %r" % (label, written))
+        check(same, "wine hostile %s: the container changed" % label)
+        print("| %s | %s | %d | %s |" % (label, out.split()[-1] if out else "?", len(boxes),
+                                         "nothing" if written == [] and not reported else "files"))
+    print("wine hostile: %d containers" % len(rows))
+
+
+SCENARIOS = {"load": scenario_load, "signed": scenario_signed, "hostile": scenario_hostile}
 
 
 def main():
