@@ -394,7 +394,9 @@ size_t OptimalStreamSize(const Bytes& input) {
 TEST(SzddEncoderOptimality, SizeEqualsTheReferenceParse) {
   std::vector<Bytes> inputs = {lzcorpus::FromText(REFERENCE_TEXT)};
   for (uint32_t alphabet : {2u, 3u, 5u, 16u}) {
-    for (size_t size : {40u, 700u, 2500u}) inputs.push_back(lzcorpus::MakeRandom(size, alphabet * 31 + size, alphabet));
+    for (size_t size : {40u, 700u, 2500u}) {
+      inputs.push_back(lzcorpus::MakeRandom(size, static_cast<uint32_t>(alphabet * 31 + size), alphabet));
+    }
   }
   inputs.push_back(lzcorpus::MakeText(3000, 14));
   inputs.push_back(lzcorpus::MakeBinaryLike(3000, 15));

@@ -85,7 +85,8 @@ inline Bytes MakeBinaryLike(size_t size, uint32_t seed) {
         break;
       default: {  // a repeat of something recent
         if (out.size() < 64) break;
-        size_t from = out.size() - 1 - random.Below(static_cast<uint32_t>(out.size() < 3000 ? out.size() - 1 : 3000));
+        size_t reach = out.size() < 3000 ? out.size() - 1 : 3000;
+        size_t from = out.size() - 1 - random.Below(static_cast<uint32_t>(reach));
         for (uint32_t i = random.Below(24); i-- > 0 && from < out.size();) out.push_back(out[from++]);
         break;
       }
