@@ -92,10 +92,12 @@ class Scenario:
     count: Optional[int] = None        # hand-made: the trailer's entry count, if not the real one
     taken: List[Tuple[str, str]] = field(default_factory=list)  # (name, "dir" | "file" | "link") made in temp first
     temp_trailing_separator: bool = False
+    temp_missing: bool = False         # the temporary folder named does not exist
     args: List[str] = field(default_factory=list)
     probe_env: Dict[str, str] = field(default_factory=dict)
     fsize_limit: Optional[int] = None  # RLIMIT_FSIZE in bytes for the launcher
     bare_stub: bool = False            # run the stub itself, no container
+    twin: bool = False                 # POSIX: a second run of the same container at the same time
     platforms: Tuple[str, ...] = ("posix", "wine")
     # Premise of a pack-made container: names that must have been compressed, and that must not.
     compressed: Tuple[str, ...] = ()
@@ -156,6 +158,8 @@ SCENARIOS = [
     Scenario("a temporary path with a trailing separator gets no second one",
              [Member("a.txt", b"a\n"), Member("viewer.exe")], Expect(0, folder="viewer", touched=True),
              temp_trailing_separator=True),
+    Scenario("a temporary folder that does not exist: IDS_CANNOT_CREATE, exit 6",
+             [Member("a.txt", b"a\n"), Member("viewer.exe")], Expect(6, "IDS_CANNOT_CREATE"), temp_missing=True),
     Scenario("a numbered candidate that would not fit 259 characters: IDS_CANNOT_CREATE",
              [Member(LONG_BASE + ".exe")], Expect(6, "IDS_CANNOT_CREATE"), taken=[(LONG_BASE, "dir")]),
 
@@ -176,6 +180,10 @@ SCENARIOS = [
              Expect(0, folder="viewer", left={"viewer/": None, "viewer/mine.log": b"left by the probe\n"},
                     touched=True),
              probe_env={"SFXRUN_PROBE_LEAVE": "mine.log"}),
+
+    Scenario("two launchers of one container at once: two folders, no message, both cleaned up",
+             [Member("a.txt", b"a\n"), Member("viewer.exe")], Expect(0, folder="viewer", touched=True),
+             probe_env={"SFXRUN_PROBE_SLEEP": "1"}, twin=True, platforms=("posix",)),
 
     # Extraction failures.
     Scenario("a member cut by RLIMIT_FSIZE: IDS_CANNOT_CREATE, the members before it stay",
@@ -275,10 +283,19 @@ class Posix:
                 resource.setrlimit(resource.RLIMIT_FSIZE, (job.fsize_limit, job.fsize_limit))
 
         start = time.monotonic()
+        twin = None
+        if job.twin:
+            twin_env = dict(full_env, SFXRUN_PROBE_REPORT=job.report_path + ".twin")
+            twin = subprocess.Popen([job.container] + job.args, cwd=job.cwd, env=twin_env, stdin=subprocess.DEVNULL,
+                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         done = subprocess.run([job.container] + job.args, cwd=job.cwd, env=full_env, stdin=subprocess.DEVNULL,
                               capture_output=True, preexec_fn=limit, timeout=60)
-        seconds = time.monotonic() - start
         problems = []
+        if twin is not None:
+            out, err = twin.communicate(timeout=60)
+            if (twin.returncode, out, err) != (done.returncode, b"", b""):
+                problems.append("the twin run gave %d %r %r" % (twin.returncode, out, err))
+        seconds = time.monotonic() - start
         messages = []
         # Every line on standard error is one message box: "<caption>: <text>".
         for line in done.stderr.split(b"\n")[:-1]:
@@ -546,6 +563,21 @@ def build_container(platform, scenario: Scenario, folder: str, out: str) -> List
 
 def check_report(platform, scenario: Scenario, report_path: str, temp: str, cwd: str, container: str,
                  entries) -> List[str]:
+    if scenario.twin:
+        # Whichever run came first took the base name; the other must have made a folder of its own.
+        folders = []
+        for path in (report_path, report_path + ".twin"):
+            if os.path.exists(path):
+                folders.append(os.path.basename(os.path.dirname(parse_report(open(path).read()).get("path", ""))))
+        base = scenario.expect.folder
+        problems = []
+        if sorted(folders) != sorted([base, base + "(1)"]):
+            return ["the two runs worked in %r, expected %r and %r" % (folders, base, base + "(1)")]
+        for path in (report_path, report_path + ".twin"):
+            folder = os.path.basename(os.path.dirname(parse_report(open(path).read())["path"]))
+            one = Scenario(scenario.name, scenario.members, Expect(0, folder=folder))
+            problems += check_report(platform, one, path, temp, cwd, container, entries)
+        return problems
     e = scenario.expect
     if e.folder is None:
         return ["the program ran, though no start was expected"] if os.path.exists(report_path) else []
@@ -608,6 +640,7 @@ class Job:
     fsize_limit: Optional[int]
     before_tree: Dict[str, Optional[bytes]]
     container_digest: str
+    twin: bool = False
 
 
 def prepare(platform, scenario: Scenario, folder: str) -> Tuple[Optional[Job], List[str]]:
@@ -626,10 +659,14 @@ def prepare(platform, scenario: Scenario, folder: str) -> Tuple[Optional[Job], L
     report_path = os.path.join(folder, "report.txt")
     env = {"SFXRUN_PROBE_REPORT": platform.path(report_path), "SFXRUN_PROBE_CONTAINER": platform.path(container)}
     env.update(scenario.probe_env)
+    if scenario.temp_missing:
+        os.rmdir(temp)
+        temp = os.path.join(temp, "missing")
+        before_tree = {}
     temp_text = platform.path(temp) + (platform.join("", "") if scenario.temp_trailing_separator else "")
     digest = hashlib.sha256(open(container, "rb").read()).hexdigest()
     return Job(folder, container, cwd, temp, temp_text, report_path, env, list(scenario.args),
-               scenario.fsize_limit, before_tree, digest), []
+               scenario.fsize_limit, before_tree, digest, scenario.twin), []
 
 
 def verify(platform, scenario: Scenario, job: Job, result: RunResult) -> List[str]:
@@ -647,7 +684,7 @@ def verify(platform, scenario: Scenario, job: Job, result: RunResult) -> List[st
     entries = [] if scenario.bare_stub else sfxcontainer.read_directory(open(job.container, "rb").read())
     problems += check_report(platform, scenario, job.report_path, job.temp, job.cwd, job.container, entries)
 
-    after_tree = snapshot(job.temp)
+    after_tree = snapshot(job.temp) if os.path.isdir(job.temp) else {}
     expected_tree = dict(job.before_tree)
     expected_tree.update(e.left)
     for name in sorted(set(after_tree) | set(expected_tree)):
@@ -659,7 +696,7 @@ def verify(platform, scenario: Scenario, job: Job, result: RunResult) -> List[st
             problems.append("%s holds %r, expected %r" % (name, after_tree[name][:64], expected_tree[name][:64]))
     if os.path.exists(os.path.join(job.folder, "outside.txt")):
         problems.append("a member was written outside the work folder")
-    touched = os.stat(job.temp).st_mtime != OLD_STAMP
+    touched = os.path.isdir(job.temp) and os.stat(job.temp).st_mtime != OLD_STAMP
     if e.touched is not None and touched != e.touched:
         problems.append("the temporary folder was %s" % ("written" if touched else "not written"))
     if hashlib.sha256(open(job.container, "rb").read()).hexdigest() != job.container_digest:
