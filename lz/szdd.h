@@ -15,11 +15,11 @@ extern const uint8_t SZDD_MAGIC[8];
 
 enum class LzError : int {
   Ok = 0,
-  TruncatedHeader,   // fewer than 14 bytes
+  TruncatedHeader,   // fewer than 14 bytes, all of them a prefix of the magic and what follows it
   BadMagic,          // not an SZDD stream
   BadMode,           // mode byte other than 'A'
-  TruncatedData,     // the stream ends inside an item, before the header's length was reached
-  LengthMismatch,    // the stream holds more data than the header's length
+  TruncatedData,     // the stream ends (inside an item or between items) before the header's length
+  LengthMismatch,    // the stream holds more data than the header's length, or a match runs past it
   OutputTooSmall,    // the caller's buffer cannot take the header's length
   InputTooLarge,     // more than 2^32 - 1 bytes to encode
 };
@@ -36,7 +36,8 @@ struct SzddHeader {
 LzError ParseSzddHeader(const uint8_t* data, size_t size, SzddHeader* header);
 void WriteSzddHeader(uint8_t out[SZDD_HEADER_SIZE], uint8_t missingChar, uint32_t expandedLength);
 
-// Whole-stream decode: out must hold at least the header's expandedLength bytes.
+// Whole-stream decode: out must hold at least the header's expandedLength bytes. Ok only when the
+// data yields exactly that many bytes and ends with the last item; *outSize is 0 on any error.
 LzError SzddDecode(const uint8_t* in, size_t inSize, uint8_t* out, size_t outCapacity, size_t* outSize);
 
 // Streaming decode with a fixed 4096-byte window, for callers that work through fixed buffers.
