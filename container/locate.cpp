@@ -97,5 +97,14 @@ int LocateContainer() {
                         &faultIndex) != DirectoryFault::None) {
     return FailWithFile();
   }
+  // Windows opens a device, not a file, for a name such as NUL or COM1.txt in any folder: the
+  // member's bytes would go to the device and the run would still count as a success.
+  if (PATH_SEPARATOR == '\\' && count > 0) {
+    for (int32_t i = 1; i < count; ++i) {
+      const DirectoryEntry& e = g_launcherState.entries[i];
+      if (IsWindowsDeviceName(e.storedName) || IsWindowsDeviceName(e.expandedName)) return FailWithFile();
+    }
+    if (IsWindowsDeviceName(g_launcherState.entries[count - 1].expandedName)) return FailWithFile();
+  }
   return 1;
 }

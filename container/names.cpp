@@ -18,6 +18,28 @@ bool IsPlainMemberName(const char* field, LeadBytePredicate isLeadByte) {
   return true;
 }
 
+bool IsWindowsDeviceName(const char* name) {
+  size_t length = 0;
+  while (name[length] != 0 && name[length] != '.') ++length;
+  while (length > 0 && name[length - 1] == ' ') --length;
+  if (length != 3 && length != 4) return false;
+  char upper[4];
+  for (size_t i = 0; i < length; ++i) {
+    char c = name[i];
+    upper[i] = (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c;
+  }
+  if (length == 4) {
+    bool numbered = (upper[0] == 'C' && upper[1] == 'O' && upper[2] == 'M') ||
+                    (upper[0] == 'L' && upper[1] == 'P' && upper[2] == 'T');
+    return numbered && upper[3] >= '1' && upper[3] <= '9';
+  }
+  static const char DEVICES[4][4] = {"CON", "PRN", "AUX", "NUL"};
+  for (const char* device : DEVICES) {
+    if (upper[0] == device[0] && upper[1] == device[1] && upper[2] == device[2]) return true;
+  }
+  return false;
+}
+
 DirectoryFault ValidateDirectory(const DirectoryEntry* entries, int32_t count, int64_t directoryPosition,
                                  LeadBytePredicate isLeadByte, int32_t* faultIndex) {
   *faultIndex = -1;

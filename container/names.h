@@ -12,6 +12,10 @@ typedef bool (*LeadBytePredicate)(unsigned char byte);
 // isLeadByte may be null: then every byte is a character (UTF-8 and single-byte code pages).
 bool IsPlainMemberName(const char* field, LeadBytePredicate isLeadByte);
 
+// A name that Windows takes for a device in any folder, whatever its extension: CON, PRN, AUX,
+// NUL, COM1 to COM9, LPT1 to LPT9, in any letter case, with spaces before the first full stop.
+bool IsWindowsDeviceName(const char* name);
+
 enum class DirectoryFault {
   None = 0,
   BadStoredName,

@@ -173,6 +173,15 @@ def scenario_hostile(w):
         probe = f.read()
     rows = [(label, data) for label, data in hostile_rows(stub, probe)
             if not label.startswith("expanded name ")]  # the same check as the stored name, by construction
+    # Names Windows opens as devices in any folder: the bytes would go to the device, not a file.
+    sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+    from sfxcontainer import Entry, build
+    data_member = Entry(b"data.bin", b"data.bin", b"hello")
+    for name in (b"NUL", b"nul.txt", b"CON", b"COM1", b"lpt9.log", b"AUX .txt"):
+        rows.append(("device name %s as a member" % name.decode(),
+                     build(stub, [Entry(name, name, b"bytes for a device\n"), data_member,
+                                  Entry(b"e2e-probe.exe", b"e2e-probe.exe", probe)])))
+        rows.append(("device name %s as the program" % name.decode(), build(stub, [data_member, Entry(name, name, probe)])))
     env = dict(os.environ, WINEDEBUG="+relay")
 
     def run_row(index):
