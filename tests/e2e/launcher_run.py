@@ -600,8 +600,8 @@ def check_report(platform, scenario: Scenario, report_path: str, temp: str, cwd:
     expected_files = {}
     for member, entry in zip(scenario.members, entries[1:]):
         data = platform.probe if member.data == PROBE else member.data
-        # A stored member carries its entry's stamp; an expanded one is the LZ service's to stamp.
-        stamp = low_half(entry.mtime) if not entry.compressed else None
+        # An expanded member keeps the stamp too: LZCopy hands the source's time on to what it writes.
+        stamp = low_half(entry.mtime)
         expected_files[member.name] = (len(data), stamp, platform.digest(data))
     seen = report["files"]
     for name in sorted(set(seen) | set(expected_files)):

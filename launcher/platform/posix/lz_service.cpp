@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #ifndef SFXLZ_NO_ENCODER
@@ -209,7 +210,15 @@ LONG PosixLZCopy(INT source, INT destination) {
   if (in == nullptr || in->kind == LZ_HANDLE_WRITE) return LZERROR_BADINHANDLE;
   LzHandle* out = FindLzHandle(destination);
   if (out == nullptr || out->kind != LZ_HANDLE_WRITE) return LZERROR_BADOUTHANDLE;
-  return in->kind == LZ_HANDLE_EXPAND ? CopyExpanded(in, out->fd) : CopyPlain(in, out->fd);
+  LONG result = in->kind == LZ_HANDLE_EXPAND ? CopyExpanded(in, out->fd) : CopyPlain(in, out->fd);
+  // LZ32's LZCopy hands the source's time stamp on to the file it wrote; the launcher relies on
+  // that for a compressed member to keep the time its entry gives.
+  struct stat info;
+  if (result >= 0 && fstat(in->fd, &info) == 0) {
+    struct timespec times[2] = {info.st_atim, info.st_mtim};
+    futimens(out->fd, times);
+  }
+  return result;
 }
 
 void PosixLZClose(INT handle) {
