@@ -18,7 +18,6 @@ import random
 import re
 import resource
 import shutil
-import stat
 import struct
 import subprocess
 import sys
@@ -90,6 +89,8 @@ class Scenario:
     expect: Expect
     maker: str = "hand"                # "pack": sfxrun-pack; "pack-store": sfxrun-pack --store; "hand"
     count: Optional[int] = None        # hand-made: the trailer's entry count, if not the real one
+    gap: bytes = b""                   # hand-made: bytes no entry covers, before the directory
+    tail: bytes = b""                  # hand-made: bytes after the trailer
     taken: List[Tuple[str, str]] = field(default_factory=list)  # (name, "dir" | "file" | "link") made in temp first
     temp_trailing_separator: bool = False
     temp_missing: bool = False         # the temporary folder named does not exist
@@ -136,6 +137,10 @@ SCENARIOS = [
               Member("oldest.txt", b"oldest\n", -(1 << 31)), Member("high.txt", b"high half\n", (7 << 32) | 1_000_000_000),
               Member("probe.exe", mtime=(1 << 32) | 0x7FFFFFFF)],
              Expect(0, folder="probe", touched=True)),
+
+    Scenario("a gap before the directory and a signature-like tail with a 0x1A run change nothing",
+             [Member("a.txt", b"a\n"), Member("viewer.exe")], Expect(0, folder="viewer", touched=True),
+             gap=b"20240101", tail=b"\0" + random_data(10656, 6) + b"\x1a" * 2000),
 
     # The work folder's name.
     Scenario("a name without a full stop is used whole",
@@ -556,7 +561,8 @@ def build_container(platform, scenario: Scenario, folder: str, out: str) -> List
                                               data, member.mtime,
                                               offset=member.offset))
         with open(out, "wb") as f:
-            f.write(sfxcontainer.build(platform.stub, entries, count=scenario.count))
+            f.write(sfxcontainer.build(platform.stub, entries, count=scenario.count, gap=scenario.gap,
+                                       tail=scenario.tail))
     os.chmod(out, 0o755)
     return problems
 
