@@ -489,7 +489,7 @@ def parse_report(text: str) -> Dict[str, object]:
     report = {"files": {}, "dirs": [], "fds": [], "complete": False}
     for line in text.splitlines():
         parts = line.split("\t")
-        if parts[0] in ("path", "cwd", "launcher", "container", "error"):
+        if parts[0] in ("path", "cwd", "launcher", "container", "mode", "error"):
             report[parts[0]] = parts[1]
         elif parts[0] == "argc":
             report["argc"] = int(parts[1])
@@ -627,6 +627,9 @@ def check_report(platform, scenario: Scenario, report_path: str, temp: str, cwd:
             problems.append("the program's parent is %r, not the launcher" % report.get("launcher"))
         if container in report["fds"]:
             problems.append("the launcher holds its own file open while the program runs")
+        # The temporary folder is shared by every user: the work folder must be the user's alone.
+        if report.get("mode") != "700":
+            problems.append("the work folder's mode is %s, not 700" % report.get("mode"))
     elif report.get("container") != "free":
         problems.append("the launcher's own file is %s while the program runs" % report.get("container"))
     return problems

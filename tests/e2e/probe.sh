@@ -1,10 +1,10 @@
 #!/bin/sh
 # The program a container starts in the POSIX end-to-end runs: reports what it sees; test helper only.
 # Writes to $SFXRUN_PROBE_REPORT its own path, its working folder, its argument count, every file
-# beside it (size, mtime in seconds UTC, sha256) and the launcher's open descriptors, in the line
-# format the Windows probe writes too. SFXRUN_PROBE_SLEEP delays the report (so it proves the
-# launcher waited), SFXRUN_PROBE_LEAVE names a file it leaves beside itself, SFXRUN_PROBE_EXIT is
-# its exit code.
+# beside it (size, mtime in seconds UTC, sha256), its folder's mode and the launcher's open
+# descriptors, in the line format the Windows probe writes too. SFXRUN_PROBE_SLEEP delays the
+# report (so it proves the launcher waited), SFXRUN_PROBE_LEAVE names a file it leaves beside
+# itself, SFXRUN_PROBE_EXIT is its exit code.
 [ -n "${SFXRUN_PROBE_SLEEP:-}" ] && sleep "$SFXRUN_PROBE_SLEEP"
 report=${SFXRUN_PROBE_REPORT:?no report file named}
 folder=$(dirname -- "$0")
@@ -13,6 +13,7 @@ launcher=$PPID
   printf 'path\t%s\n' "$0"
   printf 'cwd\t%s\n' "$(pwd -P)"
   printf 'argc\t%s\n' "$#"
+  printf 'mode\t%s\n' "$(stat -c %a -- "$folder")"
   for f in "$folder"/* "$folder"/.[!.]* "$folder"/..?*; do
     [ -e "$f" ] || [ -L "$f" ] || continue
     name=${f##*/}
