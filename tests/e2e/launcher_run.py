@@ -489,7 +489,7 @@ def parse_report(text: str) -> Dict[str, object]:
     report = {"files": {}, "dirs": [], "fds": [], "complete": False}
     for line in text.splitlines():
         parts = line.split("\t")
-        if parts[0] in ("path", "cwd", "launcher", "container", "mode", "error"):
+        if parts[0] in ("path", "cwd", "launcher", "container", "mode", "show", "error"):
             report[parts[0]] = parts[1]
         elif parts[0] == "argc":
             report["argc"] = int(parts[1])
@@ -630,8 +630,12 @@ def check_report(platform, scenario: Scenario, report_path: str, temp: str, cwd:
         # The temporary folder is shared by every user: the work folder must be the user's alone.
         if report.get("mode") != "700":
             problems.append("the work folder's mode is %s, not 700" % report.get("mode"))
-    elif report.get("container") != "free":
-        problems.append("the launcher's own file is %s while the program runs" % report.get("container"))
+    else:
+        if report.get("container") != "free":
+            problems.append("the launcher's own file is %s while the program runs" % report.get("container"))
+        # SW_SHOW (5), whatever show state the launcher itself was started with.
+        if report.get("show") != "5":
+            problems.append("the program was started with show state %s, not SW_SHOW" % report.get("show"))
     return problems
 
 

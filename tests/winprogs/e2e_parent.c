@@ -5,7 +5,7 @@
  * Each NAME=VALUE is set in the environment the program inherits (Wine fills TEMP and TMP from its
  * own registry, so a scenario's temporary folder can only be handed on this way). Prints
  * "exit 0x%08lX" from GetExitCodeProcess, so -1 shows as 0xFFFFFFFF rather than the 255 a POSIX
- * parent sees.
+ * parent sees. The program is started minimized without activation (SW_SHOWMINNOACTIVE).
  *
  * With --jobs, FILE holds one job after another, each a block of lines "cwd PATH", "env NAME=VALUE"
  * (any number), "arg TEXT" (the program, then its arguments) and "end"; the jobs run one at a time in
@@ -55,6 +55,9 @@ static int StartAndWait(char *line, const char *folder, DWORD *code, DWORD *mill
     ULONGLONG start = GetTickCount64();
     memset(&startup, 0, sizeof startup);
     startup.cb = sizeof startup;
+    /* A show state of its own, which the launcher must not hand on to the program it starts. */
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWMINNOACTIVE;
     if (!CreateProcessA(NULL, line, NULL, NULL, FALSE, 0, NULL, folder, &startup, &process)) {
         fprintf(stderr, "e2e-parent: cannot start %s: error %lu\n", line, GetLastError());
         return 0;

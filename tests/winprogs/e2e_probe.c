@@ -2,8 +2,8 @@
 /*
  * It records, into the file named by SFXRUN_PROBE_REPORT, its own path, its working folder, its
  * argument count and every file beside it (size, last-write time in seconds UTC, FNV-1a digest), in
- * the same line format as the POSIX probe, and whether the launcher still holds the container named
- * by SFXRUN_PROBE_CONTAINER. Then, as the scenario asks through the environment, it
+ * the same line format as the POSIX probe, the show state it was started with, and whether the
+ * launcher still holds the container named by SFXRUN_PROBE_CONTAINER. Then, as the scenario asks through the environment, it
  * sleeps (SFXRUN_PROBE_SLEEP, seconds, before it writes the report, so the report proves the
  * launcher waited), leaves a file of its own (SFXRUN_PROBE_LEAVE) and exits with SFXRUN_PROBE_EXIT.
  */
@@ -145,6 +145,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
     fprintf(report, "path\t%s\n", g_self);
     fprintf(report, "cwd\t%s\n", cwd);
     fprintf(report, "argc\t%d\n", __argc - 1);
+    {
+        STARTUPINFOA startup;
+        GetStartupInfoA(&startup);
+        if (startup.dwFlags & STARTF_USESHOWWINDOW) fprintf(report, "show\t%u\n", startup.wShowWindow);
+        else fprintf(report, "show\tnone\n");
+    }
     ListFolder(report);
     ReportContainer(report);
     fprintf(report, "end\n");
