@@ -612,7 +612,7 @@ def machine_description(work):
     model = sh("lscpu | sed -n 's/^Model name:[ \\t]*//p' | head -1")
     mem = sh("free -h | awk '/^Mem:/ {print $2}'")
     disk = sh(f"df -h {work} | awk 'NR==2 {{print $1\" \"$2\" (\"$4\" free)\"}}'")
-    fs = sh(f"stat -f -c %T {work}")
+    fs = sh(f"df --output=fstype {work} | tail -1")
     return (f"nproc {os.cpu_count()}, CPU {model or platform.processor()}, memory {mem}, disk {disk} {fs}, "
             f"kernel {platform.release()}, load average at start {os.getloadavg()[0]:.1f}")
 
