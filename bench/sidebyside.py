@@ -264,9 +264,11 @@ def build_base(corpus_dir, file_size):
     written = []
     for name, make in paths:
         target = os.path.join(corpus_dir, name)
-        if not os.path.exists(target) or os.path.getsize(target) != file_size:
-            data = make()
-            assert len(data) == file_size, (name, len(data))
+        # Made afresh every time (it is quick) and written only when it changed, so a change of a
+        # generator or of /usr/bin reaches every set and container made from it.
+        data = make()
+        assert len(data) == file_size, (name, len(data))
+        if not os.path.exists(target) or open(target, "rb").read() != data:
             with open(target + ".part", "wb") as f:
                 f.write(data)
             os.replace(target + ".part", target)
@@ -298,11 +300,20 @@ class MixedStream:
                 length -= len(piece)
 
 
+def read_stamp(path):
+    try:
+        with open(path) as f:
+            return f.read()
+    except OSError:
+        return None
+
+
 def build_set(work, name, total, count, base_paths, mixed, exit_program):
     """A payload folder: count data files of total bytes in all, plus the program that exits at once."""
     folder = os.path.join(work, "sets", name)
     stamp = os.path.join(folder, ".complete")
-    if os.path.exists(stamp):
+    key = f"{hashlib.sha256(mixed.period).hexdigest()} {total} {count} {file_digest(exit_program)}"
+    if read_stamp(stamp) == key:
         return folder
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
@@ -315,7 +326,8 @@ def build_set(work, name, total, count, base_paths, mixed, exit_program):
             length = each if i < count - 1 else total - each * (count - 1)
             mixed.write(os.path.join(folder, f"part-{i:03d}.dat"), i * each, length)
     shutil.copy2(exit_program, os.path.join(folder, "run-me"))
-    open(stamp, "w").close()
+    with open(stamp, "w") as f:
+        f.write(key)
     return folder
 
 
@@ -338,7 +350,9 @@ def pack_all(ctx, folder, name):
         "makeself --gzip": os.path.join(out, "gzip.run"),
         "unzipsfx": os.path.join(out, "unzipsfx.sfx"),
     }
-    if os.path.exists(stamp):
+    # Containers are made again whenever their payload, our stub or our packer changed.
+    key = f"{read_stamp(os.path.join(folder, '.complete'))} {file_digest(ctx.stub)} {file_digest(ctx.pack)}"
+    if read_stamp(stamp) == key:
         return kinds
     shutil.rmtree(out, ignore_errors=True)
     os.makedirs(out)
@@ -365,7 +379,8 @@ def pack_all(ctx, folder, name):
     os.chmod(kinds["unzipsfx"], 0o755)
     run(["zip", "-q", "-A", kinds["unzipsfx"]])
     os.remove(zip_path)
-    open(stamp, "w").close()
+    with open(stamp, "w") as f:
+        f.write(key)
     return kinds
 
 
