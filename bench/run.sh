@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The one benchmark command: builds release binaries in a folder of its own, then runs every figure
-# side by side with the peers (bench/sidebyside.py). Options: --quick, --rounds N, --out DIR.
+# The one benchmark command: builds release binaries in a folder of its own and runs every figure
+# side by side with the peers (bench/sidebyside.py); no test or CI step calls it. Options: --quick,
+# --rounds N, --out DIR, --skip codec,whole,footprint.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
