@@ -21,7 +21,7 @@ enum class LzError : int {
   TruncatedData,     // the stream ends (inside an item or between items) before the header's length
   LengthMismatch,    // the stream holds more data than the header's length, or a match runs past it
   OutputTooSmall,    // the caller's buffer cannot take the header's length
-  InputTooLarge,     // more than 2^32 - 1 bytes to encode
+  InputTooLarge,     // more than 2^32 - 8193 bytes to encode
 };
 
 const char* LzErrorText(LzError error);

@@ -22,6 +22,7 @@ constexpr size_t TREE_SLOTS = WINDOW;
 // many entries and none is overwritten while still in reach.
 constexpr size_t CHAIN_SLOTS = 2 * WINDOW;
 constexpr uint32_t NO_NODE = 0xFFFFFFFFu;
+constexpr uint64_t MAX_INPUT = NO_NODE - 2 * WINDOW - 1;
 
 inline uint32_t Hash3(const uint8_t* p) {
   uint32_t key = static_cast<uint32_t>(p[0]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[2];
@@ -70,15 +71,47 @@ inline unsigned CommonLength(const uint8_t* a, const uint8_t* b, unsigned from, 
 // in reach, so it points at most 3 * 4096 back and the full position is recovered from the low 16
 // bits. An empty link is written as a position 2 * 4096 back, out of reach for as long as its
 // owner can be visited.
+//
+// The tables are kept from call to call: freshly allocated, their pages would be faulted in anew
+// by every call, which on small members costs more than the parse itself. Clearing them would cost
+// nearly as much, so each call numbers its positions on from where the last one stopped, plus a
+// window's gap: whatever an earlier call left behind then reads as out of reach.
+struct MatchTables {
+  std::vector<uint32_t> heads;       // full positions: a bucket may sit unused for any length of input
+  std::vector<uint16_t> children;
+  std::vector<uint32_t> chainHeads;
+  std::vector<uint32_t> chain;       // the previous position with the same three-byte hash
+  uint32_t nextBase = 0;
+  bool ready = false;
+};
+
+MatchTables& ReusedTables() {
+  thread_local MatchTables tables;
+  return tables;
+}
+
 class MatchTree {
  public:
-  explicit MatchTree(const uint8_t* text)
-      : text_(text), heads_(size_t{1} << HASH_BITS, NO_NODE), children_(2 * TREE_SLOTS, 0),
-        chainHeads_(size_t{1} << HASH_BITS, NO_NODE), chain_(CHAIN_SLOTS, NO_NODE) {}
+  MatchTree(const uint8_t* text, uint32_t textSize, MatchTables* tables)
+      : text_(text), heads_(tables->heads), children_(tables->children), chainHeads_(tables->chainHeads),
+        chain_(tables->chain) {
+    uint64_t span = uint64_t{textSize} + WINDOW + 1;
+    if (!tables->ready || tables->nextBase > NO_NODE - span) {
+      heads_.assign(size_t{1} << HASH_BITS, NO_NODE);
+      children_.assign(2 * TREE_SLOTS, 0);
+      chainHeads_.assign(size_t{1} << HASH_BITS, NO_NODE);
+      chain_.assign(CHAIN_SLOTS, NO_NODE);
+      tables->nextBase = 0;
+      tables->ready = true;
+    }
+    base_ = tables->nextBase;
+    tables->nextBase = static_cast<uint32_t>(base_ + span);
+  }
 
   // Longest match (up to limit bytes, limit >= 3) for the string at pos among the 4096 before it.
-  unsigned FindAndInsert(uint32_t pos, unsigned limit, uint32_t* distance) {
-    const uint8_t* current = text_ + pos;
+  unsigned FindAndInsert(uint32_t at, unsigned limit, uint32_t* distance) {
+    const uint8_t* current = text_ + at;
+    const uint32_t pos = base_ + at;
     // The next position's buckets are fetched while this one's trees are walked.
     __builtin_prefetch(&chainHeads_[Hash3(current + 1)], 1);
     __builtin_prefetch(&heads_[Hash4(current + 1)], 1);
@@ -86,10 +119,10 @@ class MatchTree {
     uint32_t sameThree = chainHead;
     chainHead = pos;
     chain_[pos % CHAIN_SLOTS] = sameThree;
-    unsigned best = SearchTree(pos, current, limit, distance);
+    unsigned best = SearchTree(pos, at >= WINDOW, current, limit, distance);
     if (best >= MATCH_MIN) return best;
     for (; sameThree != NO_NODE && pos - sameThree <= WINDOW; sameThree = chain_[sameThree % CHAIN_SLOTS]) {
-      const uint8_t* other = text_ + sameThree;
+      const uint8_t* other = text_ + (sameThree - base_);
       if (other[0] == current[0] && other[1] == current[1] && other[2] == current[2]) {
         *distance = pos - sameThree;
         return MATCH_MIN;
@@ -99,7 +132,8 @@ class MatchTree {
   }
 
  private:
-  unsigned SearchTree(uint32_t pos, const uint8_t* current, unsigned limit, uint32_t* distance) {
+  unsigned SearchTree(uint32_t pos, bool fullWindowBack, const uint8_t* current, unsigned limit,
+                      uint32_t* distance) {
     uint32_t& head = heads_[Hash4(current)];
     uint32_t candidate = head;
     head = pos;
@@ -109,14 +143,14 @@ class MatchTree {
     unsigned greaterLength = 0;
     unsigned best = 0;
     uint32_t bestDistance = 0;
-    if (pos >= WINDOW) {
+    if (fullWindowBack) {
       best = CommonLength(current - WINDOW, current, 0, limit);
       bestDistance = WINDOW;
     }
     if (candidate != NO_NODE) {
       while (pos - candidate < WINDOW) {
         uint16_t* pair = &children_[2 * (candidate % TREE_SLOTS)];
-        const uint8_t* other = text_ + candidate;
+        const uint8_t* other = text_ + (candidate - base_);
         unsigned length = CommonLength(other, current,
                                        lesserLength < greaterLength ? lesserLength : greaterLength, limit);
         bool longer = length > best;
@@ -152,16 +186,18 @@ class MatchTree {
   static uint32_t Unpack(uint32_t pos, uint16_t link) { return pos - ((pos - link) & 0xFFFFu); }
 
   const uint8_t* text_;
-  std::vector<uint32_t> heads_;   // full positions: a bucket may sit unused for any length of input
-  std::vector<uint16_t> children_;
-  std::vector<uint32_t> chainHeads_;
-  std::vector<uint32_t> chain_;    // the previous position with the same three-byte hash
+  uint32_t base_;   // the table position of text position 0
+  std::vector<uint32_t>& heads_;
+  std::vector<uint16_t>& children_;
+  std::vector<uint32_t>& chainHeads_;
+  std::vector<uint32_t>& chain_;
 };
 
 }  // namespace
 
 LzError SzddEncode(const uint8_t* in, size_t inSize, uint8_t missingChar, std::vector<uint8_t>* out) {
-  if (static_cast<uint64_t>(inSize) > 0xFFFFFFFFu) return LzError::InputTooLarge;
+  // Positions of the window and the input together must fit the finder's 32-bit numbering.
+  if (static_cast<uint64_t>(inSize) > MAX_INPUT) return LzError::InputTooLarge;
   const uint32_t n = static_cast<uint32_t>(inSize);
 
   // The initial window content as real bytes in front of the input, so matches into it need no
@@ -178,9 +214,11 @@ LzError SzddEncode(const uint8_t* in, size_t inSize, uint8_t missingChar, std::v
   std::unique_ptr<uint8_t[]> longest(new uint8_t[n + 1]);
   std::unique_ptr<uint16_t[]> distance(new uint16_t[n + 1]);
   {
-    MatchTree tree(text.get());
+    MatchTree tree(text.get(), textSize, &ReusedTables());
     uint32_t unused;
-    for (uint32_t pos = 0; pos < WINDOW; ++pos) {
+    // The initial spaces as candidates. Every position up to 18 before the input holds the same 18
+    // spaces, and the last of them stays in reach longest, so it alone stands for all of them.
+    for (uint32_t pos = WINDOW - MATCH_MAX; pos < WINDOW; ++pos) {
       uint32_t room = textSize - pos;
       if (room >= MATCH_MIN) tree.FindAndInsert(pos, room < MATCH_MAX ? room : MATCH_MAX, &unused);
     }
@@ -189,7 +227,8 @@ LzError SzddEncode(const uint8_t* in, size_t inSize, uint8_t missingChar, std::v
       uint32_t found = 0;
       unsigned length = 0;
       if (room >= MATCH_MIN) {
-        length = tree.FindAndInsert(static_cast<uint32_t>(WINDOW) + k, room < MATCH_MAX ? room : MATCH_MAX, &found);
+        length = tree.FindAndInsert(static_cast<uint32_t>(WINDOW) + k, room < MATCH_MAX ? room : MATCH_MAX,
+                                    &found);
       }
       longest[k] = static_cast<uint8_t>(length >= MATCH_MIN ? length : 0);
       distance[k] = static_cast<uint16_t>(found);
