@@ -51,7 +51,12 @@ inline unsigned CommonLength(const uint8_t* a, const uint8_t* b, unsigned from, 
   while (length < limit) {
     uint64_t difference = Load64(a + length) ^ Load64(b + length);
     if (difference != 0) {
-      length += static_cast<unsigned>(__builtin_ctzll(difference)) / 8;  // little-endian byte order
+      // The first differing byte is the lowest-addressed one: the low end of a little-endian load.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+      length += static_cast<unsigned>(__builtin_clzll(difference)) / 8;
+#else
+      length += static_cast<unsigned>(__builtin_ctzll(difference)) / 8;
+#endif
       return length < limit ? length : limit;
     }
     length += 8;
