@@ -46,15 +46,29 @@ bool IsNameFree(const char* name, bool* clearFirst) {
   return true;
 }
 
+// Creates the folder under name when the name is free. True when the search is over: *message is
+// then 0 (workFolder names the new folder) or the message to show.
+bool TryName(const char* name, UINT* message) {
+  bool clearFirst = false;
+  if (!IsNameFree(name, &clearFirst)) return false;
+  switch (CreateWorkFolder(name, clearFirst)) {
+    case NAME_TAKEN:
+      return false;
+    case CREATE_FAILED:
+      *message = IDS_CANNOT_CREATE;
+      return true;
+    case CREATED:
+      *message = TextCopy(g_launcherState.workFolder, PATH_BUFFER_SIZE, name) ? 0 : IDS_CANNOT_CREATE;
+      return true;
+  }
+  return false;
+}
+
 // Finds a free name, the first candidate or "<first>(n)", and creates the folder under it.
 // Returns 0 when the folder stands in workFolder, else the message to show.
 UINT ChooseAndCreate(const char* firstCandidate) {
-  bool clearFirst = false;
-  if (IsNameFree(firstCandidate, &clearFirst)) {
-    CreateOutcome outcome = CreateWorkFolder(firstCandidate, clearFirst);
-    if (outcome == CREATED) return TextCopy(g_launcherState.workFolder, PATH_BUFFER_SIZE, firstCandidate) ? 0 : IDS_CANNOT_CREATE;
-    if (outcome == CREATE_FAILED) return IDS_CANNOT_CREATE;
-  }
+  UINT message = 0;
+  if (TryName(firstCandidate, &message)) return message;
   char digits[MAX_PATH];
   char candidate[MAX_PATH];
   for (int64_t n = 1; n <= 0x7FFFFFFF; ++n) {  // the counter is a signed 32-bit number
@@ -63,10 +77,7 @@ UINT ChooseAndCreate(const char* firstCandidate) {
         !TextAppend(candidate, sizeof candidate, digits) || !TextAppendChar(candidate, sizeof candidate, ')')) {
       return IDS_CANNOT_CREATE;
     }
-    if (!IsNameFree(candidate, &clearFirst)) continue;
-    CreateOutcome outcome = CreateWorkFolder(candidate, clearFirst);
-    if (outcome == CREATED) return TextCopy(g_launcherState.workFolder, PATH_BUFFER_SIZE, candidate) ? 0 : IDS_CANNOT_CREATE;
-    if (outcome == CREATE_FAILED) return IDS_CANNOT_CREATE;
+    if (TryName(candidate, &message)) return message;
   }
   return IDS_CANNOT_CREATE;
 }
