@@ -98,17 +98,20 @@ MatchTables& ReusedTables() {
 class MatchTree {
  public:
   MatchTree(const uint8_t* text, uint32_t textSize, MatchTables* tables)
-      : text_(text), heads_(tables->heads), children_(tables->children), chainHeads_(tables->chainHeads),
-        chain_(tables->chain) {
+      : text_(text) {
     uint64_t span = uint64_t{textSize} + WINDOW + 1;
     if (!tables->ready || tables->nextBase > NO_NODE - span) {
-      heads_.assign(size_t{1} << HASH_BITS, NO_NODE);
-      children_.assign(2 * TREE_SLOTS, 0);
-      chainHeads_.assign(size_t{1} << HASH_BITS, NO_NODE);
-      chain_.assign(CHAIN_SLOTS, NO_NODE);
+      tables->heads.assign(size_t{1} << HASH_BITS, NO_NODE);
+      tables->children.assign(2 * TREE_SLOTS, 0);
+      tables->chainHeads.assign(size_t{1} << HASH_BITS, NO_NODE);
+      tables->chain.assign(CHAIN_SLOTS, NO_NODE);
       tables->nextBase = 0;
       tables->ready = true;
     }
+    heads_ = tables->heads.data();
+    children_ = tables->children.data();
+    chainHeads_ = tables->chainHeads.data();
+    chain_ = tables->chain.data();
     base_ = tables->nextBase;
     tables->nextBase = static_cast<uint32_t>(base_ + span);
   }
@@ -192,10 +195,10 @@ class MatchTree {
 
   const uint8_t* text_;
   uint32_t base_;   // the table position of text position 0
-  std::vector<uint32_t>& heads_;
-  std::vector<uint16_t>& children_;
-  std::vector<uint32_t>& chainHeads_;
-  std::vector<uint32_t>& chain_;
+  uint32_t* heads_;
+  uint16_t* children_;
+  uint32_t* chainHeads_;
+  uint32_t* chain_;
 };
 
 }  // namespace
