@@ -71,11 +71,9 @@ inline unsigned CommonLength(const uint8_t* a, const uint8_t* b, unsigned from, 
 // one out of reach. Matches of exactly three bytes come from a hash chain on three bytes, looked at
 // only when the tree has nothing longer; keying the trees on four bytes keeps them shallow.
 //
-// Tree links are 16 bits, which keeps the trees in the first-level cache: a link is only followed
-// from a node still in reach, and was written (or copied from a replaced node) while its target was
-// in reach, so it points at most 3 * 4096 back and the full position is recovered from the low 16
-// bits. An empty link is written as a position 2 * 4096 back, out of reach for as long as its
-// owner can be visited.
+// Links hold full positions, never a shortened form: when a position takes an equal node's place
+// it inherits the node's links unchanged, so along a long run of equal strings a link can point
+// arbitrarily far back and only the full distance tells that it is out of reach.
 //
 // The tables are kept from call to call: freshly allocated, their pages would be faulted in anew
 // by every call, which on small members costs more than the parse itself. Clearing them would cost
@@ -83,7 +81,7 @@ inline unsigned CommonLength(const uint8_t* a, const uint8_t* b, unsigned from, 
 // window's gap: whatever an earlier call left behind then reads as out of reach.
 struct MatchTables {
   std::vector<uint32_t> heads;       // full positions: a bucket may sit unused for any length of input
-  std::vector<uint16_t> children;
+  std::vector<uint32_t> children;
   std::vector<uint32_t> chainHeads;
   std::vector<uint32_t> chain;       // the previous position with the same three-byte hash
   uint32_t nextBase = 0;
@@ -102,7 +100,7 @@ class MatchTree {
     uint64_t span = uint64_t{textSize} + WINDOW + 1;
     if (!tables->ready || tables->nextBase > NO_NODE - span) {
       tables->heads.assign(size_t{1} << HASH_BITS, NO_NODE);
-      tables->children.assign(2 * TREE_SLOTS, 0);
+      tables->children.assign(2 * TREE_SLOTS, NO_NODE);
       tables->chainHeads.assign(size_t{1} << HASH_BITS, NO_NODE);
       tables->chain.assign(CHAIN_SLOTS, NO_NODE);
       tables->nextBase = 0;
@@ -145,8 +143,8 @@ class MatchTree {
     uint32_t& head = heads_[Hash4(current)];
     uint32_t candidate = head;
     head = pos;
-    uint16_t* greaterLink = &children_[2 * (pos % TREE_SLOTS) + 1];
-    uint16_t* lesserLink = &children_[2 * (pos % TREE_SLOTS)];
+    uint32_t* greaterLink = &children_[2 * (pos % TREE_SLOTS) + 1];
+    uint32_t* lesserLink = &children_[2 * (pos % TREE_SLOTS)];
     unsigned lesserLength = 0;   // bytes every node under lesserLink shares with current
     unsigned greaterLength = 0;
     unsigned best = 0;
@@ -155,48 +153,44 @@ class MatchTree {
       best = CommonLength(current - WINDOW, current, 0, limit);
       bestDistance = WINDOW;
     }
-    if (candidate != NO_NODE) {
-      while (pos - candidate < WINDOW) {
-        uint16_t* pair = &children_[2 * (candidate % TREE_SLOTS)];
-        const uint8_t* other = text_ + (candidate - base_);
-        unsigned length = CommonLength(other, current,
-                                       lesserLength < greaterLength ? lesserLength : greaterLength, limit);
-        bool longer = length > best;
-        best = longer ? length : best;
-        bestDistance = longer ? pos - candidate : bestDistance;
-        if (length == limit) {
-          // Equal as far as any later search can look: the newer position takes the node's place.
-          *lesserLink = pair[0];
-          *greaterLink = pair[1];
-          *distance = bestDistance;
-          return best;
-        }
-        if (other[length] < current[length]) {
-          *lesserLink = static_cast<uint16_t>(candidate);
-          lesserLink = &pair[1];
-          candidate = Unpack(pos, *lesserLink);
-          lesserLength = length;
-        } else {
-          *greaterLink = static_cast<uint16_t>(candidate);
-          greaterLink = &pair[0];
-          candidate = Unpack(pos, *greaterLink);
-          greaterLength = length;
-        }
+    while (candidate != NO_NODE && pos - candidate < WINDOW) {
+      uint32_t* pair = &children_[2 * (candidate % TREE_SLOTS)];
+      const uint8_t* other = text_ + (candidate - base_);
+      unsigned length = CommonLength(other, current,
+                                     lesserLength < greaterLength ? lesserLength : greaterLength, limit);
+      bool longer = length > best;
+      best = longer ? length : best;
+      bestDistance = longer ? pos - candidate : bestDistance;
+      if (length == limit) {
+        // Equal as far as any later search can look: the newer position takes the node's place.
+        *lesserLink = pair[0];
+        *greaterLink = pair[1];
+        *distance = bestDistance;
+        return best;
+      }
+      if (other[length] < current[length]) {
+        *lesserLink = candidate;
+        lesserLink = &pair[1];
+        candidate = *lesserLink;
+        lesserLength = length;
+      } else {
+        *greaterLink = candidate;
+        greaterLink = &pair[0];
+        candidate = *greaterLink;
+        greaterLength = length;
       }
     }
-    uint16_t empty = static_cast<uint16_t>(pos - 2 * WINDOW);
-    *lesserLink = empty;
-    *greaterLink = empty;
+    *lesserLink = NO_NODE;
+    *greaterLink = NO_NODE;
     if (best != 0) *distance = bestDistance;
     return best;
   }
 
-  static uint32_t Unpack(uint32_t pos, uint16_t link) { return pos - ((pos - link) & 0xFFFFu); }
 
   const uint8_t* text_;
   uint32_t base_;   // the table position of text position 0
   uint32_t* heads_;
-  uint16_t* children_;
+  uint32_t* children_;
   uint32_t* chainHeads_;
   uint32_t* chain_;
 };

@@ -421,6 +421,7 @@ size_t OptimalStreamSize(const Bytes& input) {
       size_t length = 0;
       while (length < limit && text[at + length] == text[earlier[i] + length]) ++length;
       if (length > longest[k]) longest[k] = static_cast<unsigned>(length);
+      if (length == limit) break;
     }
     earlier.push_back(at);
   }
@@ -456,6 +457,25 @@ TEST(SzddEncoderOptimality, SizeEqualsTheReferenceParse) {
   inputs.push_back(lzcorpus::MakePeriodic(4096, 140000, 21));
   for (const Bytes& input : inputs) {
     EXPECT_EQ(Encode(input).size(), OptimalStreamSize(input)) << "input of " << input.size() << " bytes";
+  }
+}
+
+// A run of equal strings longer than 65536 bytes between two islands of noise: along the run each
+// position takes over its equal predecessor's tree links, which then point ever further back. A
+// finder that kept links in 16 bits took them for near ones and walked in circles.
+TEST(SzddEncoderEdges, ZeroRunLongerThan65536BetweenIslands) {
+  for (size_t run : {68287u, 65537u, 131073u}) {
+    Bytes input(200, 0);
+    Bytes first = lzcorpus::MakeRandom(512, 1);
+    Bytes last = lzcorpus::MakeRandom(586, 2);
+    input.insert(input.end(), first.begin(), first.end());
+    input.insert(input.end(), run, 0);
+    input.insert(input.end(), last.begin(), last.end());
+    Bytes stream = Encode(input);
+    EXPECT_EQ(stream.size(), OptimalStreamSize(input)) << "run of " << run;
+    Decoded decoded = DecodeWhole(stream);
+    ASSERT_EQ(decoded.error, LzError::Ok) << "run of " << run;
+    EXPECT_TRUE(decoded.bytes == input) << "run of " << run;
   }
 }
 
