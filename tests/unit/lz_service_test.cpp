@@ -134,6 +134,26 @@ TEST_F(LzServiceFiles, OtherFilesPassThroughUnchanged) {
   }
 }
 
+// The launcher sets no time on an expanded member, so the copy must hand the stored file's on.
+TEST_F(LzServiceFiles, ExpandedFileKeepsTheSourceTimeStamp) {
+  struct Case {
+    const char* name;
+    Bytes source;
+  } cases[] = {
+      {"compressed", Encode(lzcorpus::MakeText(20000, 7))},
+      {"plain", lzcorpus::MakeRandom(3000, 8)},
+  };
+  for (const Case& c : cases) {
+    std::string source = Write("stamped.tx_", c.source);
+    struct timespec times[2] = {{1000000000, 0}, {1234567890, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, source.c_str(), times, 0), 0);
+    EXPECT_GE(Expand(source, PathOf("stamped.txt")), 0) << c.name;
+    struct stat info;
+    ASSERT_EQ(stat(PathOf("stamped.txt").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mtim.tv_sec, 1234567890) << c.name;
+  }
+}
+
 TEST_F(LzServiceFiles, HeaderOnlyEmptyStreamGivesAnEmptyFile) {
   Bytes stream = Encode({});
   EXPECT_EQ(Expand(Write("empty.tx_", stream), PathOf("empty.txt")), 0);
