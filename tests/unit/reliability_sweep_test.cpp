@@ -46,6 +46,8 @@ struct Sweep {
   std::map<std::string, std::vector<uint8_t>> launched;  // the work folder at the launch
   bool sawLaunch = false;
   std::vector<pid_t> children;
+  // Calls disturbed by name and ordinal, besides the faultAt-th: a second fault in the same run.
+  std::vector<std::pair<Service, int>> named;
 };
 Sweep g_sweep;
 PosixServices g_base;  // the fixture's table: records messages, reports the container's path
@@ -60,6 +62,9 @@ bool Counts(Service s) {
 bool Intercept(Service s) {
   if (!Counts(s)) return false;
   ++g_sweep.ordinal[s];
+  for (const auto& fault : g_sweep.named) {
+    if (fault.first == s && fault.second == g_sweep.ordinal[s]) return true;
+  }
   if (++g_sweep.calls != g_sweep.faultAt) return false;
   g_sweep.hit = true;
   g_sweep.hitService = s;
@@ -419,6 +424,49 @@ TEST_P(FaultSweepTest, EveryDisturbedCallEndsInItsDocumentedOutcome) {
   for (const auto& row : expected) EXPECT_TRUE(seen.count(row.first)) << row.first << " never happened";
   std::cout << "fault sweep (" << ModeName(mode) << "): " << faultAt - 1 << " disturbed runs\n"
             << table.str();
+}
+
+// A failure whose message cannot be put together as usual: the box still comes, once, and the exit
+// status stays that of the failing stage.
+class MessagePathFaultTest : public FaultSweepTest {};
+
+TEST_F(MessagePathFaultTest, AFailingMessageLookupChangesNeitherTheBoxCountNorTheStatus) {
+  struct Row {
+    Service first;
+    int firstOrdinal;
+    Service second;
+    int secondOrdinal;
+    int exitStatus;
+    UINT message;         // 0: the text comes out empty
+    bool ownCaption;      // false: the fallback caption
+  };
+  const Row rows[] = {
+      {S_GetTempPathA, 1, S_LoadStringA, 1, 3, 0, true},
+      {S_GetTempPathA, 1, S_GetModuleFileNameA, 1, 3, IDS_CANNOT_CREATE, false},
+      {S_GetTempPathA, 1, S_MessageBoxA, 1, 3, IDS_CANNOT_CREATE, true},
+      {S_CreateFileA, 1, S_GetModuleFileNameA, 2, 5, IDS_DAMAGED, false},
+      {S_CreateFileA, 1, S_LoadStringA, 1, 5, 0, true},
+      {S_WriteFile, 1, S_LoadStringA, 1, 6, 0, true},
+      {S_WriteFile, 1, S_GetModuleFileNameA, 2, 6, IDS_CANNOT_CREATE, false},
+  };
+  const Layout layout = MakeLayout();
+  UseContainer(layout.container);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(kServiceNames[row.first]) + " then " + kServiceNames[row.second]);
+    std::string command = "rm -rf '" + tempFolder + "' && mkdir '" + tempFolder + "'";
+    ASSERT_EQ(system(command.c_str()), 0);
+    ResetLauncherState();
+    g_launcherState.instance = POSIX_MODULE_TOKEN;
+    messages.clear();
+    g_sweep = Sweep();
+    g_sweep.named = {{row.first, row.firstOrdinal}, {row.second, row.secondOrdinal}};
+    EXPECT_EQ(RunLauncher(), row.exitStatus);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, row.message == 0 ? std::string() : MessageText(row.message));
+    EXPECT_EQ(messages[0].caption, row.ownCaption ? containerPath : std::string("sfxrun"));
+    EXPECT_EQ(messages[0].style, 0x30u);
+    EXPECT_EQ(CountOpenDescriptorsOn(containerPath), 0);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Reliability, FaultSweepTest, ::testing::Values(Mode::Fail, Mode::ShortRead, Mode::ShortWrite),
