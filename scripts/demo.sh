@@ -8,6 +8,20 @@ bash scripts/setup.sh
 
 say() { printf '\n== %s\n' "$*"; }
 
+# What the run left: the program's own report names its folder; the temporary folder must be empty.
+tell_outcome() {
+  local output="$1" status="$2" temp="$3"
+  echo "the work folder was $(tr -d '\r' < "$output" | sed -n 's/^  files beside me in \(.*\):$/\1/p')"
+  echo "exit status: $status"
+  local left
+  left=$(ls -A "$temp")
+  if [ -z "$left" ]; then
+    echo "the work folder is gone: nothing is left in $temp"
+  else
+    echo "left in $temp: $left"
+  fi
+}
+
 say "building"
 for preset in win64 native; do
   cmake --preset "$preset" >/dev/null
@@ -27,14 +41,7 @@ set +e
 (cd "$demo" && TMPDIR="$demo/tmp" ./hello-linux) | tee "$demo/linux-output.txt"
 status=${PIPESTATUS[0]}
 set -e
-echo "the work folder was $(sed -n 's/^  files beside me in \(.*\):$/\1/p' "$demo/linux-output.txt")"
-echo "exit status: $status"
-left=$(ls -A "$demo/tmp")
-if [ -z "$left" ]; then
-  echo "the work folder is gone: nothing is left in $demo/tmp"
-else
-  echo "left in $demo/tmp: $left"
-fi
+tell_outcome "$demo/linux-output.txt" "$status" "$demo/tmp"
 
 say "packing the same example for Windows (x86_64) and running it under wine64"
 win64=$root/build/win64/bin
@@ -50,14 +57,6 @@ set +e
 status=$?
 set -e
 /usr/lib/wine/wineserver -w 2>/dev/null || true
-if [ -f "$demo/report.txt" ]; then
-  tr -d '\r' < "$demo/report.txt"
-  echo "the work folder was $(tr -d '\r' < "$demo/report.txt" | sed -n 's/^  files beside me in \(.*\):$/\1/p')"
-fi
-echo "exit status: $status"
-left=$(ls -A "$wintmp")
-if [ -z "$left" ]; then
-  echo "the work folder is gone: nothing is left in $wintmp"
-else
-  echo "left in $wintmp: $left"
-fi
+touch "$demo/report.txt"
+tr -d '\r' < "$demo/report.txt"
+tell_outcome "$demo/report.txt" "$status" "$wintmp"
