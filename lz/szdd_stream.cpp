@@ -9,8 +9,94 @@
 
 namespace sfxlz {
 namespace {
+
 constexpr uint32_t WINDOW_MASK = SZDD_WINDOW_SIZE - 1;
+constexpr size_t MATCH_MAX = 18;
+// One control byte with eight matches: the most input and output a group can take.
+constexpr size_t GROUP_MAX_INPUT = 1 + 8 * 2;
+constexpr size_t GROUP_MAX_OUTPUT = 8 * MATCH_MAX;
+// The most a word-wise match copy writes (three eight-byte words).
+constexpr size_t COPY_SLACK = 24;
+// Output room that lets a whole group run with word-wise copies: its last match starts at most
+// GROUP_MAX_OUTPUT - MATCH_MAX bytes in and may write COPY_SLACK bytes from there.
+constexpr size_t GROUP_ROOM = GROUP_MAX_OUTPUT - MATCH_MAX + COPY_SLACK;
+
+// Bytes are decoded straight into the caller's buffer; the ring is brought up to date only when a
+// call returns. So within a call, a match source at distance up to `written` lies in this call's
+// output, and one further back lies in the ring, which still holds what earlier calls left there
+// (the bytes written so far are fewer than the distance, so none of them has reached those
+// positions yet).
+struct History {
+  const uint8_t* ring;
+  uint8_t* out;
+  uint32_t startPos;  // the ring position of out[0]
+};
+
+inline void CopyRing(uint8_t* dst, const uint8_t* ring, uint32_t position, size_t length) {
+  size_t first = SZDD_WINDOW_SIZE - position;
+  if (first >= length) {
+    memcpy(dst, ring + position, length);
+  } else {
+    memcpy(dst, ring + position, first);
+    memcpy(dst + first, ring, length - first);
+  }
 }
+
+// Copies length bytes of the match at ring position `position` to out + written. With slack (at
+// least COPY_SLACK writable bytes there) whole words are copied, scribbling past length; the items
+// that follow overwrite those bytes, and none of them is reported as produced.
+inline void CopyMatch(const History& h, size_t written, uint32_t position, size_t length, bool slack) {
+  uint32_t current = (h.startPos + static_cast<uint32_t>(written)) & WINDOW_MASK;
+  size_t distance = ((current - position - 1) & WINDOW_MASK) + 1;
+  uint8_t* dst = h.out + written;
+  if (distance <= written) {
+    const uint8_t* src = dst - distance;
+    if (slack && distance >= MATCH_MAX) {
+      memcpy(dst, src, MATCH_MAX);
+    } else if (slack && distance >= 8) {
+      // Each eight-byte step reads only bytes written before it.
+      memcpy(dst, src, 8);
+      memcpy(dst + 8, src + 8, 8);
+      memcpy(dst + 16, src + 16, 8);
+    } else if (distance == 1) {
+      memset(dst, *src, length);
+    } else if (distance >= length) {
+      memcpy(dst, src, length);
+    } else {
+      // An overlapping match repeats its own output, so each byte must be written before it is read.
+      for (size_t k = 0; k < length; ++k) dst[k] = src[k];
+    }
+    return;
+  }
+  size_t inRing = distance - written;  // source bytes that precede this call's output
+  if (length <= inRing) {
+    if (slack && position + MATCH_MAX <= SZDD_WINDOW_SIZE) {
+      memcpy(dst, h.ring + position, MATCH_MAX);
+    } else {
+      CopyRing(dst, h.ring, position, length);
+    }
+    return;
+  }
+  CopyRing(dst, h.ring, position, inRing);
+  for (size_t k = inRing; k < length; ++k) dst[k] = h.out[k - inRing];
+}
+
+// The ring must end up holding the last 4096 bytes ever produced at their ring positions.
+void UpdateRing(uint8_t* ring, uint32_t startPos, const uint8_t* out, size_t written) {
+  if (written == 0) return;
+  size_t keep = written < SZDD_WINDOW_SIZE ? written : SZDD_WINDOW_SIZE;
+  const uint8_t* src = out + written - keep;
+  uint32_t position = (startPos + static_cast<uint32_t>(written - keep)) & WINDOW_MASK;
+  size_t first = SZDD_WINDOW_SIZE - position;
+  if (first >= keep) {
+    memcpy(ring + position, src, keep);
+  } else {
+    memcpy(ring + position, src, first);
+    memcpy(ring, src + first, keep - first);
+  }
+}
+
+}  // namespace
 
 void SzddStreamInit(SzddStreamDecoder* decoder, uint32_t expandedLength) {
   memset(decoder->window, 0x20, sizeof decoder->window);
@@ -29,62 +115,108 @@ void SzddStreamInit(SzddStreamDecoder* decoder, uint32_t expandedLength) {
 LzError SzddStreamDecode(SzddStreamDecoder* decoder, const uint8_t* in, size_t inSize, size_t* consumed,
                          uint8_t* out, size_t outCapacity, size_t* produced) {
   SzddStreamDecoder& d = *decoder;
-  size_t ip = 0;
-  size_t op = 0;
-  while (d.error == LzError::Ok) {
+  if (d.error != LzError::Ok) {
+    *consumed = 0;
+    *produced = 0;
+    return d.error;
+  }
+  // The state lives in locals for the call: stores through out would otherwise force the compiler
+  // to write back and reload every field of *decoder per byte.
+  const History h{d.window, out, d.windowPos};
+  const uint8_t* ip = in;
+  const uint8_t* const iend = in + inSize;
+  size_t written = 0;
+  size_t left = static_cast<size_t>(d.expectedLength - d.produced);  // bytes the header still owes
+  unsigned control = d.control;
+  unsigned controlLeft = d.controlLeft;
+  uint32_t copyPos = d.copyPos;
+  size_t copyLeft = d.copyLeft;
+  uint8_t pendingByte = d.pendingByte;
+  bool hasPending = d.hasPending != 0;
+  LzError error = LzError::Ok;
+
+  for (;;) {
     // A match may outlast the caller's output buffer; it resumes here on the next call.
-    while (d.copyLeft != 0 && op < outCapacity) {
-      uint8_t byte = d.window[d.copyPos];
-      d.copyPos = (d.copyPos + 1) & WINDOW_MASK;
-      d.window[d.windowPos] = byte;
-      d.windowPos = (d.windowPos + 1) & WINDOW_MASK;
-      out[op++] = byte;
-      --d.copyLeft;
-      ++d.produced;
+    if (copyLeft != 0) {
+      size_t room = outCapacity - written;
+      size_t n = copyLeft < room ? copyLeft : room;
+      CopyMatch(h, written, copyPos, n, false);
+      written += n;
+      left -= n;
+      copyPos = (copyPos + static_cast<uint32_t>(n)) & WINDOW_MASK;
+      copyLeft -= n;
+      if (copyLeft != 0) break;
     }
-    if (d.copyLeft != 0) break;
-    if (d.produced == d.expectedLength) {
+    if (left == 0) {
       // Everything the header promised is out: any further byte is data the stream must not hold.
-      if (ip < inSize || d.hasPending) d.error = LzError::LengthMismatch;
+      if (ip < iend || hasPending) error = LzError::LengthMismatch;
       break;
     }
-    if (op == outCapacity || ip == inSize) break;
-    if (d.controlLeft == 0) {
-      d.control = in[ip++];
-      d.controlLeft = 8;
+    // Whole groups while enough input, room and promised length remain for any group: no checks
+    // inside them.
+    while (controlLeft == 0 && static_cast<size_t>(iend - ip) >= GROUP_MAX_INPUT &&
+           outCapacity - written >= GROUP_ROOM && left >= GROUP_MAX_OUTPUT) {
+      unsigned bits = *ip++;
+      size_t groupStart = written;
+      for (int item = 0; item < 8; ++item, bits >>= 1) {
+        if (bits & 1) {
+          out[written++] = *ip++;
+        } else {
+          uint32_t position = ip[0] | (static_cast<uint32_t>(ip[1] & 0xF0) << 4);
+          size_t length = (ip[1] & 0x0Fu) + 3u;
+          ip += 2;
+          CopyMatch(h, written, position, length, true);
+          written += length;
+        }
+      }
+      left -= written - groupStart;
+    }
+    if (left == 0) continue;
+    if (written == outCapacity || ip == iend) break;
+    if (controlLeft == 0) {
+      control = *ip++;
+      controlLeft = 8;
       continue;
     }
-    if (d.control & 1) {
-      uint8_t byte = in[ip++];
-      d.window[d.windowPos] = byte;
-      d.windowPos = (d.windowPos + 1) & WINDOW_MASK;
-      out[op++] = byte;
-      ++d.produced;
+    if (control & 1) {
+      out[written++] = *ip++;
+      --left;
     } else {
-      uint8_t first = d.pendingByte;
-      if (!d.hasPending) first = in[ip++];
-      if (ip == inSize) {
+      uint8_t first = pendingByte;
+      if (!hasPending) first = *ip++;
+      if (ip == iend) {
         // The match's second byte is in the next chunk.
-        d.pendingByte = first;
-        d.hasPending = 1;
+        pendingByte = first;
+        hasPending = true;
         break;
       }
-      uint8_t second = in[ip++];
-      d.hasPending = 0;
-      uint32_t length = (second & 0x0Fu) + 3u;
-      if (length > d.expectedLength - d.produced) {
-        d.error = LzError::LengthMismatch;
+      uint8_t second = *ip++;
+      hasPending = false;
+      size_t length = (second & 0x0Fu) + 3u;
+      if (length > left) {
+        error = LzError::LengthMismatch;
         break;
       }
-      d.copyPos = first | (static_cast<uint32_t>(second & 0xF0) << 4);
-      d.copyLeft = length;
+      copyPos = first | (static_cast<uint32_t>(second & 0xF0) << 4);
+      copyLeft = length;
     }
-    d.control >>= 1;
-    --d.controlLeft;
+    control >>= 1;
+    --controlLeft;
   }
-  *consumed = ip;
-  *produced = op;
-  return d.error;
+
+  UpdateRing(d.window, h.startPos, out, written);
+  d.windowPos = (h.startPos + static_cast<uint32_t>(written)) & WINDOW_MASK;
+  d.produced += written;
+  d.control = static_cast<uint8_t>(control);
+  d.controlLeft = static_cast<uint8_t>(controlLeft);
+  d.pendingByte = pendingByte;
+  d.hasPending = hasPending ? 1 : 0;
+  d.copyPos = copyPos;
+  d.copyLeft = static_cast<uint32_t>(copyLeft);
+  d.error = error;
+  *consumed = static_cast<size_t>(ip - in);
+  *produced = written;
+  return error;
 }
 
 LzError SzddStreamFinish(const SzddStreamDecoder* decoder) {

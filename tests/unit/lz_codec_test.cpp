@@ -293,6 +293,48 @@ TEST(SzddDecoderRules, MatchesReachBackAcrossTheWholeRing) {
   EXPECT_TRUE(streamed.bytes == expected);
 }
 
+// The streaming decoder writes into the caller's buffer and brings its ring up to date only as a
+// call returns, so a match whose source lies partly before the call and partly in the call's own
+// output, or wraps around the ring's end, takes a different path from one inside the output.
+// Random items with every position and length, cut at call boundaries of every kind (just above
+// and below a whole group's room, around the ring's size), must decode as the whole decoder does.
+TEST(SzddDecoderRules, MatchSourcesSplitBetweenRingAndCallOutput) {
+  lzcorpus::Random random(29);
+  for (int round = 0; round < 12; ++round) {
+    Bytes data;
+    uint32_t length = 0;
+    uint32_t target = 5000 + random.Below(40000);
+    while (length < target) {
+      unsigned control = random.Below(256);
+      data.push_back(static_cast<uint8_t>(control));
+      for (int item = 0; item < 8; ++item, control >>= 1) {
+        if (control & 1) {
+          data.push_back(static_cast<uint8_t>(random.Below(256)));
+          length += 1;
+        } else {
+          unsigned position = random.Below(4096);
+          unsigned extra = random.Below(16);
+          data.push_back(static_cast<uint8_t>(position));
+          data.push_back(static_cast<uint8_t>(((position >> 4) & 0xF0) | extra));
+          length += extra + 3;
+        }
+      }
+    }
+    Bytes stream = MakeStream(length, data);
+    Decoded whole = DecodeWhole(stream);
+    ASSERT_EQ(whole.error, LzError::Ok) << "round " << round;
+    size_t randomIn = 1 + random.Below(5000);
+    size_t randomOut = 1 + random.Below(9000);
+    for (auto chunks : {std::pair<size_t, size_t>{17, 149}, {17, 150}, {18, 151}, {1000, 4095},
+                        {1 << 20, 4096}, {1 << 20, 4097}, {64, 1 << 20}, {randomIn, randomOut}}) {
+      Decoded streamed = DecodeStream(stream, chunks.first, chunks.second);
+      ASSERT_EQ(streamed.error, LzError::Ok) << "round " << round << ", " << chunks.first << "/" << chunks.second;
+      ASSERT_TRUE(streamed.bytes == whole.bytes) << "round " << round << ", " << chunks.first << "/"
+                                                 << chunks.second;
+    }
+  }
+}
+
 TEST(SzddDamagedStreams, EveryTruncationIsAnError) {
   Bytes overlap;
   for (int i = 0; i < 60; ++i) overlap.push_back("ab"[i % 2]);
