@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Our SZDD streams expand byte-exact through Windows' LZ32 (Wine's), by LZOpenFileA and LZCopy in
-# a small mingw program. Usage: lz32_wine.sh SZDD_TOOL
+# a small mingw program; all streams go through one run of it, since each start of wine64 costs
+# seconds. Usage: lz32_wine.sh SZDD_TOOL
 set -euo pipefail
 tool="$1"
 exe="${SFXRUN_WIN64_DIR:?}/bin/lz32_expand.exe"
@@ -17,6 +18,8 @@ trap 'rm -rf "$work"' EXIT
 windows_path() { local p="Z:$1"; echo "${p//\//\\}"; }
 
 failures=0
+names=()
+pairs=()
 for original in "$work"/*.bin; do
   name="$(basename "$original" .bin)"
   "$tool" encode "$original" "$work/$name.sz_"
@@ -26,16 +29,32 @@ for original in "$work"/*.bin; do
     failures=$((failures + 1))
     continue
   fi
-  result="$("$wine64" "$exe" "$(windows_path "$work/$name.sz_")" "$(windows_path "$work/$name.out")" | tr -d '\r')" || true
-  size="$(stat -c %s "$original")"
+  names+=("$name")
+  pairs+=("$(windows_path "$work/$name.sz_")" "$(windows_path "$work/$name.out")")
+done
+if [[ ${#names[@]} -eq 0 ]]; then
+  echo "FAIL: no streams to expand" >&2
+  exit 1
+fi
+
+mapfile -t results < <("$wine64" "$exe" "${pairs[@]}" | tr -d '\r' || true)
+# A program that dies part way prints fewer lines; every stream without its line fails below.
+for index in "${!names[@]}"; do
+  name="${names[$index]}"
+  result="${results[$index]:-}"
+  size="$(stat -c %s "$work/$name.bin")"
   if [[ "$result" != "$size" ]]; then
     echo "FAIL $name: LZCopy returned '$result', expected $size" >&2
     failures=$((failures + 1))
-  elif ! cmp -s "$original" "$work/$name.out"; then
+  elif ! cmp -s "$work/$name.bin" "$work/$name.out"; then
     echo "FAIL $name: LZ32's output differs from the input" >&2
     failures=$((failures + 1))
   else
     echo "ok   $name ($size bytes)"
   fi
 done
+if [[ ${#results[@]} -gt ${#names[@]} ]]; then
+  echo "FAIL: lz32_expand printed ${#results[@]} results for ${#names[@]} streams" >&2
+  failures=$((failures + 1))
+fi
 exit $((failures != 0))

@@ -1,24 +1,32 @@
-/* Windows test program: expands one file through LZ32 the way the launcher does (LZOpenFileA,
-   LZCopy, LZClose) and prints LZCopy's result. Usage: lz32_expand SOURCE DESTINATION */
+/* Windows test program: expands files through LZ32 the way the launcher does (LZOpenFileA, LZCopy,
+   LZClose), many in one run because starting Wine costs seconds, and prints each LZCopy result on a
+   line of its own, in the order given. Usage: lz32_expand SOURCE DESTINATION [SOURCE DESTINATION]... */
 #include <windows.h>
 #include <lzexpand.h>
 #include <stdio.h>
 
-int main(int argc, char** argv) {
+static LONG Expand(const char* sourcePath, const char* destinationPath) {
   OFSTRUCT sourceOfs;
   OFSTRUCT destinationOfs;
-  INT source;
-  INT destination;
-  LONG result;
-  if (argc != 3) {
-    fprintf(stderr, "usage: lz32_expand SOURCE DESTINATION\n");
-    return 2;
-  }
-  source = LZOpenFileA(argv[1], &sourceOfs, OF_READ);
-  destination = LZOpenFileA(argv[2], &destinationOfs, OF_CREATE);
-  result = LZCopy(source, destination);
+  INT source = LZOpenFileA((LPSTR)sourcePath, &sourceOfs, OF_READ);
+  INT destination = LZOpenFileA((LPSTR)destinationPath, &destinationOfs, OF_CREATE);
+  LONG result = LZCopy(source, destination);
   LZClose(source);
   LZClose(destination);
-  printf("%ld\n", (long)result);
-  return result < 0 ? 1 : 0;
+  return result;
+}
+
+int main(int argc, char** argv) {
+  int failed = 0;
+  int i;
+  if (argc < 3 || argc % 2 != 1) {
+    fprintf(stderr, "usage: lz32_expand SOURCE DESTINATION [SOURCE DESTINATION]...\n");
+    return 2;
+  }
+  for (i = 1; i + 1 < argc; i += 2) {
+    LONG result = Expand(argv[i], argv[i + 1]);
+    printf("%ld\n", (long)result);
+    if (result < 0) failed = 1;
+  }
+  return failed;
 }
