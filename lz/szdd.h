@@ -59,6 +59,7 @@ struct SzddStreamDecoder {
 void SzddStreamInit(SzddStreamDecoder* decoder, uint32_t expandedLength);
 // Consumes input and produces output until either runs out; *consumed and *produced report how much.
 // Input left over once the header's length is reached is reported as LengthMismatch at once.
+// Bytes of out past *produced may be overwritten (whole-word match copies); they mean nothing.
 LzError SzddStreamDecode(SzddStreamDecoder* decoder, const uint8_t* in, size_t inSize, size_t* consumed,
                          uint8_t* out, size_t outCapacity, size_t* produced);
 // After the last input: Ok only when exactly the header's length was produced and no item was cut.
