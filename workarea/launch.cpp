@@ -2,6 +2,9 @@
 #include "launcher/launcher.h"
 #include "launcher/text.h"
 
+// The shell checks cbSize against the record's own size: 60 bytes for 32-bit programs, 112 for 64-bit.
+static_assert(sizeof(void*) != 4 || sizeof(SHELLEXECUTEINFOA) == 60, "SHELLEXECUTEINFOA is 60 bytes on 32-bit");
+
 int LaunchAndWait(const char* path, const char* parameters, int showState) {
   SHELLEXECUTEINFOA info;
   char* bytes = (char*)&info;

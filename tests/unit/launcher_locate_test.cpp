@@ -240,6 +240,8 @@ TEST_F(LauncherTest, EachFailedCallLeavesNoHandle) {
     EXPECT_EQ(LocateContainer(), 0);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].text, DamagedText());
+    // Without its own path the box still says who speaks.
+    EXPECT_EQ(messages[0].caption, call == "GetModuleFileNameA" ? "sfxrun" : containerPath);
     EXPECT_EQ(g_launcherState.archiveFile, INVALID_HANDLE_VALUE);
     EXPECT_EQ(CountOpenDescriptorsOn(containerPath), 0);
   }
