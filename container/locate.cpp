@@ -92,19 +92,12 @@ int LocateContainer() {
 
   // Unchecked names could write outside the work folder; unchecked offsets would hand the started
   // program truncated or foreign bytes. Both are refused before anything is created.
+  // Where '\\' is the separator the names are Windows names, and a device name such as NUL or
+  // COM1.txt would send the member's bytes to the device while the run still counts as a success.
   int32_t faultIndex = -1;
   if (ValidateDirectory(g_launcherState.entries, count, fileSize - directoryDistance, IsAnsiLeadByte,
-                        &faultIndex) != DirectoryFault::None) {
+                        &faultIndex, PATH_SEPARATOR == '\\') != DirectoryFault::None) {
     return FailWithFile();
-  }
-  // Windows opens a device, not a file, for a name such as NUL or COM1.txt in any folder: the
-  // member's bytes would go to the device and the run would still count as a success.
-  if (PATH_SEPARATOR == '\\' && count > 0) {
-    for (int32_t i = 1; i < count; ++i) {
-      const DirectoryEntry& e = g_launcherState.entries[i];
-      if (IsWindowsDeviceName(e.storedName) || IsWindowsDeviceName(e.expandedName)) return FailWithFile();
-    }
-    if (IsWindowsDeviceName(g_launcherState.entries[count - 1].expandedName)) return FailWithFile();
   }
   return 1;
 }

@@ -41,20 +41,23 @@ bool IsWindowsDeviceName(const char* name) {
 }
 
 DirectoryFault ValidateDirectory(const DirectoryEntry* entries, int32_t count, int64_t directoryPosition,
-                                 LeadBytePredicate isLeadByte, int32_t* faultIndex) {
+                                 LeadBytePredicate isLeadByte, int32_t* faultIndex, bool refuseDeviceNames) {
+  auto isUsable = [&](const char* name) {
+    return IsPlainMemberName(name, isLeadByte) && !(refuseDeviceNames && IsWindowsDeviceName(name));
+  };
   *faultIndex = -1;
   for (int32_t i = 1; i < count; ++i) {
     const DirectoryEntry& e = entries[i];
     *faultIndex = i;
-    if (!IsPlainMemberName(e.storedName, isLeadByte)) return DirectoryFault::BadStoredName;
-    if (!IsPlainMemberName(e.expandedName, isLeadByte)) return DirectoryFault::BadExpandedName;
+    if (!isUsable(e.storedName)) return DirectoryFault::BadStoredName;
+    if (!isUsable(e.expandedName)) return DirectoryFault::BadExpandedName;
     int64_t offset = EntryDataOffset(e);
     int64_t length = EntryDataLength(e);
     if (length > 0 && (offset < 0 || offset + length > directoryPosition)) return DirectoryFault::DataOutsideFile;
   }
   if (count >= 1) {
     *faultIndex = count - 1;
-    if (!IsPlainMemberName(entries[count - 1].expandedName, isLeadByte)) return DirectoryFault::BadLaunchName;
+    if (!isUsable(entries[count - 1].expandedName)) return DirectoryFault::BadLaunchName;
   }
   *faultIndex = -1;
   return DirectoryFault::None;

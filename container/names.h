@@ -26,6 +26,8 @@ enum class DirectoryFault {
 
 // Checks entries 1..count-1 (and the last entry's expandedName, even when that is entry 0) against
 // what the launcher relies on: plain names and member data inside [0, directoryPosition).
-// *faultIndex receives the entry at fault.
+// With refuseDeviceNames, a name Windows takes for a device counts as not plain: Windows would open
+// the device instead of a file in the work folder. *faultIndex receives the entry at fault.
 DirectoryFault ValidateDirectory(const DirectoryEntry* entries, int32_t count, int64_t directoryPosition,
-                                 LeadBytePredicate isLeadByte, int32_t* faultIndex);
+                                 LeadBytePredicate isLeadByte, int32_t* faultIndex,
+                                 bool refuseDeviceNames = false);

@@ -6,18 +6,14 @@
 #define SFXLZ_NO_ENCODER
 #endif
 #include "lz/szdd.h"
+#include "lz/szdd_copy.h"
 
 namespace sfxlz {
 namespace {
 
-constexpr unsigned WINDOW_MASK = SZDD_WINDOW_SIZE - 1;
+using namespace decodedetail;
+
 constexpr uint8_t WINDOW_FILL = 0x20;
-// One control byte with eight matches: the most input and output a group can take.
-constexpr size_t GROUP_MAX_INPUT = 1 + 8 * 2;
-constexpr size_t GROUP_MAX_OUTPUT = 8 * 18;
-constexpr size_t MATCH_MAX = 18;
-// The most a word-wise match copy writes (three eight-byte words).
-constexpr size_t COPY_SLACK = 24;
 
 // The window never exists here: its byte at ring position p is the output byte written most recently
 // at p, or a space from the initial fill. So a match is a copy from 1 to 4096 bytes back, with the
@@ -27,28 +23,12 @@ inline size_t MatchDistance(size_t written, unsigned position) {
   return ((current - position - 1) & WINDOW_MASK) + 1;
 }
 
-// Byte by byte where source and destination overlap: an overlapping match repeats its own output.
-// With slack (at least COPY_SLACK writable bytes at dst) whole words are copied, and bytes past
-// length are scribbled on; the items that follow overwrite them.
+// A match inside the output is copied there; one reaching before the output's start reads spaces.
 inline void CopyMatch(uint8_t* out, size_t written, unsigned position, size_t length, bool slack) {
   size_t distance = MatchDistance(written, position);
   uint8_t* dst = out + written;
   if (distance <= written) {
-    const uint8_t* src = dst - distance;
-    if (slack && distance >= MATCH_MAX) {
-      memcpy(dst, src, MATCH_MAX);
-    } else if (slack && distance >= 8) {
-      // Each eight-byte step reads only bytes written before it.
-      memcpy(dst, src, 8);
-      memcpy(dst + 8, src + 8, 8);
-      memcpy(dst + 16, src + 16, 8);
-    } else if (distance == 1) {
-      memset(dst, *src, length);
-    } else if (distance >= length) {
-      memcpy(dst, src, length);
-    } else {
-      for (size_t k = 0; k < length; ++k) dst[k] = src[k];
-    }
+    CopyWithinOutput(dst, distance, length, slack);
     return;
   }
   size_t spaces = distance - written;  // source bytes that lie in the initial fill

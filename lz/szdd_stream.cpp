@@ -6,17 +6,13 @@
 #define SFXLZ_NO_ENCODER
 #endif
 #include "lz/szdd.h"
+#include "lz/szdd_copy.h"
 
 namespace sfxlz {
 namespace {
 
-constexpr uint32_t WINDOW_MASK = SZDD_WINDOW_SIZE - 1;
-constexpr size_t MATCH_MAX = 18;
-// One control byte with eight matches: the most input and output a group can take.
-constexpr size_t GROUP_MAX_INPUT = 1 + 8 * 2;
-constexpr size_t GROUP_MAX_OUTPUT = 8 * MATCH_MAX;
-// The most a word-wise match copy writes (three eight-byte words).
-constexpr size_t COPY_SLACK = 24;
+using namespace decodedetail;
+
 // Output room that lets a whole group run with word-wise copies: its last match starts at most
 // GROUP_MAX_OUTPUT - MATCH_MAX bytes in and may write COPY_SLACK bytes from there.
 constexpr size_t GROUP_ROOM = GROUP_MAX_OUTPUT - MATCH_MAX + COPY_SLACK;
@@ -50,22 +46,7 @@ inline void CopyMatch(const History& h, size_t written, uint32_t position, size_
   size_t distance = ((current - position - 1) & WINDOW_MASK) + 1;
   uint8_t* dst = h.out + written;
   if (distance <= written) {
-    const uint8_t* src = dst - distance;
-    if (slack && distance >= MATCH_MAX) {
-      memcpy(dst, src, MATCH_MAX);
-    } else if (slack && distance >= 8) {
-      // Each eight-byte step reads only bytes written before it.
-      memcpy(dst, src, 8);
-      memcpy(dst + 8, src + 8, 8);
-      memcpy(dst + 16, src + 16, 8);
-    } else if (distance == 1) {
-      memset(dst, *src, length);
-    } else if (distance >= length) {
-      memcpy(dst, src, length);
-    } else {
-      // An overlapping match repeats its own output, so each byte must be written before it is read.
-      for (size_t k = 0; k < length; ++k) dst[k] = src[k];
-    }
+    CopyWithinOutput(dst, distance, length, slack);
     return;
   }
   size_t inRing = distance - written;  // source bytes that precede this call's output

@@ -175,7 +175,10 @@ const LocateCase kCases[] = {
     {"NameWithDotsInside", [] { return WithMember(Named("..x", "a..b")); }, true, 4},
     {"OffsetBeforeTheFile", [] { return WithMember(Layout(-1, 5)); }, false, 0},
     {"OffsetPastTheFile", [] { return WithMember(Layout(0x7FFFFF00, 5)); }, false, 0},
-    {"MemberOverlapsDirectory", [] { return WithMember(Layout(40000, 100000)); }, false, 0},
+    // The members' 22 bytes start at 40000, so the directory starts at 40022.
+    {"MemberOverlapsDirectory", [] { return WithMember(Layout(40000, 23)); }, false, 0},
+    {"MemberEndsAtDirectory", [] { return WithMember(Layout(40000, 22)); }, true, 4},
+    {"MemberPastTheFile", [] { return WithMember(Layout(40000, 100000)); }, false, 0},
     {"LengthIntMax", [] { return WithMember(Layout(0, 0x7FFFFFFF)); }, false, 0},
     {"LengthZeroAnyOffset", [] { return WithMember(Layout(-5, 0)); }, true, 4},
     {"LengthNegativeAnyOffset", [] { return WithMember(Layout(0x7FFFFFFF, -3)); }, true, 4},

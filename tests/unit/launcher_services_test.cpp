@@ -142,12 +142,8 @@ struct StartCase {
   int hInstApp;         // expected when not started
 };
 
-class ShellExecuteTest : public ServicesTest, public ::testing::WithParamInterface<StartCase> {};
-
-TEST_P(ShellExecuteTest, StartsOnlyPrograms) {
-  const StartCase& c = GetParam();
-  std::string file = Path("program");
-  if (c.content != nullptr) WriteFileBytes(file, Bytes(c.content));
+// The request the launcher makes: "open", no parameters, keep the process handle.
+SHELLEXECUTEINFOA OpenRequest(const std::string& file) {
   SHELLEXECUTEINFOA info;
   std::memset(&info, 0, sizeof info);
   info.cbSize = sizeof info;
@@ -156,6 +152,16 @@ TEST_P(ShellExecuteTest, StartsOnlyPrograms) {
   info.lpFile = file.c_str();
   info.lpParameters = "";
   info.nShow = SW_SHOW;
+  return info;
+}
+
+class ShellExecuteTest : public ServicesTest, public ::testing::WithParamInterface<StartCase> {};
+
+TEST_P(ShellExecuteTest, StartsOnlyPrograms) {
+  const StartCase& c = GetParam();
+  std::string file = Path("program");
+  if (c.content != nullptr) WriteFileBytes(file, Bytes(c.content));
+  SHELLEXECUTEINFOA info = OpenRequest(file);
   BOOL ok = ShellExecuteExA(&info);
   if (c.started) {
     ASSERT_TRUE(ok);
@@ -188,13 +194,7 @@ TEST_F(ServicesTest, SpawnedProgramGetsNoArgumentsAndOurFolder) {
   WriteFileBytes(file, Bytes("#!/bin/sh\necho \"$#:$(pwd)\" > \"$(dirname \"$0\")/seen\"\n"));
   char cwd[4096];
   ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-  SHELLEXECUTEINFOA info;
-  std::memset(&info, 0, sizeof info);
-  info.cbSize = sizeof info;
-  info.fMask = SEE_MASK_NOCLOSEPROCESS;
-  info.lpVerb = "open";
-  info.lpFile = file.c_str();
-  info.lpParameters = "";
+  SHELLEXECUTEINFOA info = OpenRequest(file);
   ASSERT_TRUE(ShellExecuteExA(&info));
   WaitForSingleObject(info.hProcess, INFINITE);
   EXPECT_EQ(ReadFileBytes(Path("seen")), Bytes("0:" + std::string(cwd) + "\n"));
