@@ -1,7 +1,10 @@
 // SZDD encoder with an exact minimum-cost parse: portable; no OS headers (uses the C++ library).
 #include <string.h>
 
-#include <memory>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <vector>
 
 #include "lz/szdd.h"
@@ -35,8 +38,12 @@ inline uint32_t Hash4(const uint8_t* p) {
   return (key * 2246822519u) >> (32 - HASH_BITS);
 }
 
-// Bytes read past the end of the text by the eight-byte comparisons; never part of a result.
-constexpr size_t TEXT_SLACK = 8;
+// Input positions searched per refill of the text buffer, and the bytes the buffer keeps beyond
+// them: the eight-byte comparisons read up to 25 bytes from a position. Those bytes are never part
+// of a result; past the input they are zeros.
+constexpr uint32_t BLOCK = 1u << 16;
+constexpr size_t TEXT_SLACK = 32;
+constexpr size_t TEXT_BUFFER = WINDOW + BLOCK + TEXT_SLACK;
 
 inline uint64_t Load64(const uint8_t* p) {
   uint64_t value;
@@ -44,10 +51,18 @@ inline uint64_t Load64(const uint8_t* p) {
   return value;
 }
 
-// Length of the common prefix of a and b, known to be at least from, at most limit (limit <= 24).
-// Eight bytes at a time: the tree walk's cost is dominated by mispredicted byte-compare exits.
-inline unsigned CommonLength(const uint8_t* a, const uint8_t* b, unsigned from, unsigned limit) {
-  unsigned length = from;
+// Length of the common prefix of a and b, at most limit (limit <= 18); reads 18 bytes of each.
+// Without a data-dependent branch: the tree walk's cost is dominated by mispredicted exits.
+inline unsigned CommonLength(const uint8_t* a, const uint8_t* b, unsigned limit) {
+#if defined(__SSE2__)
+  __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
+  __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
+  uint32_t equal = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, y)));
+  equal |= static_cast<uint32_t>(a[16] == b[16]) << 16;
+  equal |= static_cast<uint32_t>(a[17] == b[17]) << 17;
+  return static_cast<unsigned>(__builtin_ctz(~equal | 1u << limit));
+#else
+  unsigned length = 0;
   while (length < limit) {
     uint64_t difference = Load64(a + length) ^ Load64(b + length);
     if (difference != 0) {
@@ -62,6 +77,7 @@ inline unsigned CommonLength(const uint8_t* a, const uint8_t* b, unsigned from, 
     length += 8;
   }
   return limit;
+#endif
 }
 
 // Binary trees of the positions whose first four bytes share a hash, ordered by their next 18
@@ -84,6 +100,10 @@ struct MatchTables {
   std::vector<uint32_t> children;
   std::vector<uint32_t> chainHeads;
   std::vector<uint32_t> chain;       // the previous position with the same three-byte hash
+  std::vector<uint8_t> text;         // the window and the block being searched (TEXT_BUFFER bytes)
+  std::vector<uint8_t> step;         // the parse's open stretch: the item that ends at a position
+  std::vector<uint16_t> distance;    // ... and the longest match's distance at a position
+  std::vector<uint8_t> path;         // a settled stretch's item lengths, last first
   uint32_t nextBase = 0;
   bool ready = false;
 };
@@ -95,8 +115,8 @@ MatchTables& ReusedTables() {
 
 class MatchTree {
  public:
-  MatchTree(const uint8_t* text, uint32_t textSize, MatchTables* tables)
-      : text_(text) {
+  // textSize counts the initial window too; text is then handed over a block at a time.
+  MatchTree(uint32_t textSize, MatchTables* tables) {
     uint64_t span = uint64_t{textSize} + WINDOW + 1;
     if (!tables->ready || tables->nextBase > NO_NODE - span) {
       tables->heads.assign(size_t{1} << HASH_BITS, NO_NODE);
@@ -114,10 +134,17 @@ class MatchTree {
     tables->nextBase = static_cast<uint32_t>(base_ + span);
   }
 
+  // buffer[0] is text position first; it must hold the 4096 positions before every position then
+  // searched, and TEXT_SLACK bytes beyond the last.
+  void SetText(const uint8_t* buffer, uint32_t first) {
+    buffer_ = buffer;
+    bufferBase_ = base_ + first;
+  }
+
   // Longest match (up to limit bytes, limit >= 3) for the string at pos among the 4096 before it.
   unsigned FindAndInsert(uint32_t at, unsigned limit, uint32_t* distance) {
-    const uint8_t* current = text_ + at;
     const uint32_t pos = base_ + at;
+    const uint8_t* current = Text(pos);
     // The next position's buckets are fetched while this one's trees are walked.
     __builtin_prefetch(&chainHeads_[Hash3(current + 1)], 1);
     __builtin_prefetch(&heads_[Hash4(current + 1)], 1);
@@ -128,7 +155,7 @@ class MatchTree {
     unsigned best = SearchTree(pos, at >= WINDOW, current, limit, distance);
     if (best >= MATCH_MIN) return best;
     for (; sameThree != NO_NODE && pos - sameThree <= WINDOW; sameThree = chain_[sameThree % CHAIN_SLOTS]) {
-      const uint8_t* other = text_ + (sameThree - base_);
+      const uint8_t* other = Text(sameThree);
       if (other[0] == current[0] && other[1] == current[1] && other[2] == current[2]) {
         *distance = pos - sameThree;
         return MATCH_MIN;
@@ -145,19 +172,16 @@ class MatchTree {
     head = pos;
     uint32_t* greaterLink = &children_[2 * (pos % TREE_SLOTS) + 1];
     uint32_t* lesserLink = &children_[2 * (pos % TREE_SLOTS)];
-    unsigned lesserLength = 0;   // bytes every node under lesserLink shares with current
-    unsigned greaterLength = 0;
     unsigned best = 0;
     uint32_t bestDistance = 0;
     if (fullWindowBack) {
-      best = CommonLength(current - WINDOW, current, 0, limit);
+      best = CommonLength(current - WINDOW, current, limit);
       bestDistance = WINDOW;
     }
     while (candidate != NO_NODE && pos - candidate < WINDOW) {
       uint32_t* pair = &children_[2 * (candidate % TREE_SLOTS)];
-      const uint8_t* other = text_ + (candidate - base_);
-      unsigned length = CommonLength(other, current,
-                                     lesserLength < greaterLength ? lesserLength : greaterLength, limit);
+      const uint8_t* other = Text(candidate);
+      unsigned length = CommonLength(other, current, limit);
       bool longer = length > best;
       best = longer ? length : best;
       bestDistance = longer ? pos - candidate : bestDistance;
@@ -172,12 +196,10 @@ class MatchTree {
         *lesserLink = candidate;
         lesserLink = &pair[1];
         candidate = *lesserLink;
-        lesserLength = length;
       } else {
         *greaterLink = candidate;
         greaterLink = &pair[0];
         candidate = *greaterLink;
-        greaterLength = length;
       }
     }
     *lesserLink = NO_NODE;
@@ -187,13 +209,241 @@ class MatchTree {
   }
 
 
-  const uint8_t* text_;
-  uint32_t base_;   // the table position of text position 0
+  const uint8_t* Text(uint32_t tablePosition) const { return buffer_ + (tablePosition - bufferBase_); }
+
+  const uint8_t* buffer_ = nullptr;
+  uint32_t bufferBase_ = 0;   // the table position of buffer_[0]
+  uint32_t base_;             // the table position of text position 0
   uint32_t* heads_;
   uint32_t* children_;
   uint32_t* chainHeads_;
   uint32_t* chain_;
 };
+
+
+// Items go out as they are settled: control bytes least significant bit first, a set bit a literal.
+class ItemWriter {
+ public:
+  ItemWriter(const uint8_t* in, std::vector<uint8_t>* out) : in_(in), out_(out) {}
+
+  void Literal(uint32_t k) {
+    size_t control = NextItem();
+    (*out_)[control] |= static_cast<uint8_t>(1u << bit_);
+    out_->push_back(in_[k]);
+  }
+
+  void Match(uint32_t k, unsigned length, uint32_t distance) {
+    NextItem();
+    // The window position of the source byte: positions are absolute in the ring, and the source
+    // may lie in the initial spaces (k < distance) or overlap the bytes being written.
+    uint32_t position = (k - distance + SZDD_FIRST_POSITION) & (WINDOW - 1);
+    out_->push_back(static_cast<uint8_t>(position));
+    out_->push_back(static_cast<uint8_t>(((position >> 4) & 0xF0) | (length - MATCH_MIN)));
+  }
+
+ private:
+  size_t NextItem() {
+    if (++bit_ == 8) {
+      bit_ = 0;
+      controlAt_ = out_->size();
+      out_->push_back(0);
+    }
+    return controlAt_;
+  }
+
+  const uint8_t* in_;
+  std::vector<uint8_t>* out_;
+  size_t controlAt_ = 0;
+  unsigned bit_ = 7;
+};
+
+// The cheapest parse, worked out front to back while the match finder runs, so that nothing the
+// size of the input is kept: cost[m] is the fewest bits that encode the first m input bytes, and
+// step[m] the length of the last item of such an encoding. A stream's size is its bit count
+// rounded up to whole bytes, so the fewest bits give the fewest bytes.
+//
+// The matches that can end at m start at some j in [m-18, m-3] with j + longest[j] >= m, and those
+// j form one range ending at m-3: a match of length L >= 4 at j, shifted by one, is a match of
+// length L-1 at j+1 from the same distance, so j+1 reaches at least as far. Every match costs the
+// same 17 bits, so the best one comes from the cheapest cost in that range; a sparse table over
+// the last 32 costs answers that with two lookups.
+//
+// Ties go to the latest start. Then the backward chains of step from neighbouring positions meet
+// soon, and once every chain from the last 18 positions has passed one position, the parse up to
+// it is settled (the final encoding's chain passes through one of them) and is written out.
+class ForwardParse {
+ public:
+  ForwardParse(MatchTables* tables, ItemWriter* writer) : tables_(tables), writer_(writer) {
+    if (tables_->step.size() < REGION) {
+      tables_->step.assign(REGION, 0);
+      tables_->distance.assign(REGION, 0);
+    }
+    step_ = tables_->step.data();
+    distance_ = tables_->distance.data();
+    capacity_ = static_cast<uint32_t>(tables_->step.size());
+    for (auto& level : table_) {
+      for (uint64_t& key : level) key = ~uint64_t{0};
+    }
+    for (uint32_t& end : reachEnd_) end = 0;
+    cost_[0] = 0;
+    Insert(0);
+  }
+
+  // The longest match at input position j, once the finder has it: needed before Advance(j + 3).
+  void AddMatch(uint32_t j, unsigned length, uint32_t distance) {
+    reachEnd_[j % RING] = length >= MATCH_MIN ? j + length : 0;
+    distance_[j - settled_] = static_cast<uint16_t>(distance);
+  }
+
+  // Computes cost[m] and step[m]; every match starting at or before m - 3 must be known.
+  void Advance(uint32_t m) {
+    if (m - settled_ + 1 >= capacity_) Grow();
+    uint64_t best = cost_[(m - 1) % RING] + LITERAL_BITS;
+    unsigned chosen = 1;
+    if (m >= MATCH_MIN && reachEnd_[(m - MATCH_MIN) % RING] >= m) {
+      uint32_t last = m - MATCH_MIN;
+      uint32_t first = m >= MATCH_MAX ? m - MATCH_MAX : 0;
+      if (low_ < first) low_ = first;
+      while (reachEnd_[low_ % RING] < m) ++low_;
+      uint32_t span = last - low_ + 1;   // 1 to 16
+      unsigned level = 31 - static_cast<unsigned>(__builtin_clz(span));
+      uint64_t a = table_[level][low_ % RING];
+      uint64_t b = table_[level][(last + 1 - (1u << level)) % RING];
+      uint64_t key = a < b ? a : b;
+      uint32_t start = first + ((TIE_MASK - static_cast<uint32_t>(key & TIE_MASK) - first) & TIE_MASK);
+      uint64_t viaMatch = (key >> TIE_BITS) + MATCH_BITS;
+      if (viaMatch < best) {
+        best = viaMatch;
+        chosen = m - start;
+      }
+    }
+    cost_[m % RING] = best;
+    step_[m - settled_] = static_cast<uint8_t>(chosen);
+    Insert(m);
+    if (m - settled_ >= nextCheck_) TrySettle(m);
+  }
+
+  // After the last position: writes what is still open.
+  void Finish(uint32_t n) {
+    if (n > settled_) WriteUpTo(n, n + 1);
+    // An input whose chains did not meet for long grew the arrays; the next call starts small.
+    if (capacity_ > 4 * REGION) {
+      std::vector<uint8_t>().swap(tables_->step);
+      std::vector<uint16_t>().swap(tables_->distance);
+    }
+  }
+
+ private:
+  static constexpr uint32_t RING = 32;
+  static constexpr unsigned LEVELS = 5;      // ranges of 1 to 16 positions
+  static constexpr unsigned TIE_BITS = 13;
+  static constexpr uint32_t TIE_MASK = (1u << TIE_BITS) - 1;
+  static constexpr uint32_t REGION = 1u << 15;
+
+  // Smaller cost first; among equal costs the later position (but for a wrap every 8192
+  // positions, which still picks a cheapest one).
+  uint64_t Key(uint32_t j) const {
+    return cost_[j % RING] << TIE_BITS | (TIE_MASK - (j & TIE_MASK));
+  }
+
+  void Insert(uint32_t e) {
+    uint64_t (*t)[RING] = table_;
+    t[0][e % RING] = Key(e);
+    for (unsigned level = 1; level < LEVELS; ++level) {
+      uint32_t half = 1u << (level - 1);
+      uint32_t at = e + 1 - 2 * half;
+      uint64_t a = t[level - 1][at % RING];
+      uint64_t b = t[level - 1][(at + half) % RING];
+      t[level][at % RING] = a < b ? a : b;
+    }
+  }
+
+  void TrySettle(uint32_t m) {
+    // Walk the chains from m-17 ... m back, always moving the furthest one, until they coincide.
+    uint32_t node[MATCH_MAX];
+    for (uint32_t i = 0; i < MATCH_MAX; ++i) node[i] = m - i;
+    for (;;) {
+      uint32_t highest = node[0];
+      uint32_t lowest = node[0];
+      for (uint32_t i = 1; i < MATCH_MAX; ++i) {
+        highest = node[i] > highest ? node[i] : highest;
+        lowest = node[i] < lowest ? node[i] : lowest;
+      }
+      if (highest == lowest || highest <= settled_) break;
+      for (uint32_t& at : node) {
+        if (at == highest) at -= step_[at - settled_];
+      }
+    }
+    uint32_t meet = node[0];
+    if (meet > settled_) WriteUpTo(meet, m + 1);
+    // Chains that do not meet (long runs parse into parallel chains of equal cost) would make
+    // every check walk the whole open stretch; checking at twice the distance keeps that linear.
+    uint32_t left = m - settled_;
+    nextCheck_ = left * 2 > CHECK ? left * 2 : CHECK;
+  }
+
+  // Writes the items from the settled position to `to` and makes `to` the settled position;
+  // positions before `end` are the ones known so far.
+  void WriteUpTo(uint32_t to, uint32_t end) {
+    std::vector<uint8_t>& path = tables_->path;
+    path.clear();
+    for (uint32_t at = to; at > settled_; at -= step_[at - settled_]) path.push_back(step_[at - settled_]);
+    uint32_t k = settled_;
+    for (size_t i = path.size(); i-- > 0;) {
+      unsigned length = path[i];
+      if (length == 1) {
+        writer_->Literal(k);
+      } else {
+        writer_->Match(k, length, distance_[k - settled_]);
+      }
+      k += length;
+    }
+    // Keep the open part: steps of positions after `to`, distances of positions from `to` on.
+    uint32_t shift = to - settled_;
+    uint32_t keep = end - to;
+    memmove(step_, step_ + shift, keep);
+    memmove(distance_, distance_ + shift, keep * sizeof *distance_);
+    settled_ = to;
+  }
+
+  void Grow() {
+    size_t size = 2 * static_cast<size_t>(capacity_);
+    tables_->step.resize(size);
+    tables_->distance.resize(size);
+    step_ = tables_->step.data();
+    distance_ = tables_->distance.data();
+    capacity_ = static_cast<uint32_t>(size);
+  }
+
+  static constexpr uint32_t CHECK = 1u << 12;
+
+  MatchTables* tables_;
+  ItemWriter* writer_;
+  uint8_t* step_;
+  uint16_t* distance_;
+  uint32_t capacity_;
+  uint32_t settled_ = 0;     // the parse up to here is written; the open arrays start here
+  uint32_t low_ = 0;         // no match that ends at the current position or later starts before it
+  uint32_t nextCheck_ = CHECK;
+  uint64_t cost_[RING];
+  uint32_t reachEnd_[RING];  // j + longest[j], or 0 when j has no match
+  uint64_t table_[LEVELS][RING];   // table_[l][j]: the least key of positions j .. j + 2^l - 1
+};
+
+// Fills buffer with text positions first .. first + TEXT_BUFFER - 1: the initial spaces, the
+// input, zeros past its end.
+void FillText(uint8_t* buffer, uint32_t first, const uint8_t* in, uint32_t n) {
+  size_t at = 0;
+  if (first < WINDOW) {
+    at = WINDOW - first;
+    memset(buffer, 0x20, at);
+  }
+  size_t from = first + at - WINDOW;   // input index of buffer[at]
+  size_t take = from < n ? n - from : 0;
+  if (take > TEXT_BUFFER - at) take = TEXT_BUFFER - at;
+  memcpy(buffer + at, in + from, take);
+  memset(buffer + at + take, 0, TEXT_BUFFER - at - take);
+}
 
 }  // namespace
 
@@ -201,96 +451,47 @@ LzError SzddEncode(const uint8_t* in, size_t inSize, uint8_t missingChar, std::v
   // Positions of the window and the input together must fit the finder's 32-bit numbering.
   if (static_cast<uint64_t>(inSize) > MAX_INPUT) return LzError::InputTooLarge;
   const uint32_t n = static_cast<uint32_t>(inSize);
-
-  // The initial window content as real bytes in front of the input, so matches into it need no
-  // special case: text[WINDOW + k] is input byte k. The work arrays are left uninitialised where
-  // every entry is written before it is read: filling them first costs as much as the parse.
-  std::unique_ptr<uint8_t[]> text(new uint8_t[WINDOW + n + TEXT_SLACK]);
-  memset(text.get(), 0x20, WINDOW);
-  if (n != 0) memcpy(text.get() + WINDOW, in, n);
-  memset(text.get() + WINDOW + n, 0, TEXT_SLACK);
-  const uint32_t textSize = static_cast<uint32_t>(WINDOW) + n;
-
-  // Pass 1: the longest match at every input position. Every prefix of a match of 3 or more bytes
-  // is a match too, so this is all the parse needs to know.
-  std::unique_ptr<uint8_t[]> longest(new uint8_t[n + 1]);
-  std::unique_ptr<uint16_t[]> distance(new uint16_t[n + 1]);
-  {
-    MatchTree tree(text.get(), textSize, &ReusedTables());
-    uint32_t unused;
-    // The initial spaces as candidates. Every position up to 18 before the input holds the same 18
-    // spaces, and the last of them stays in reach longest, so it alone stands for all of them.
-    for (uint32_t pos = WINDOW - MATCH_MAX; pos < WINDOW; ++pos) {
-      uint32_t room = textSize - pos;
-      if (room >= MATCH_MIN) tree.FindAndInsert(pos, room < MATCH_MAX ? room : MATCH_MAX, &unused);
-    }
-    for (uint32_t k = 0; k < n; ++k) {
-      uint32_t room = n - k;
-      uint32_t found = 0;
-      unsigned length = 0;
-      if (room >= MATCH_MIN) {
-        length = tree.FindAndInsert(static_cast<uint32_t>(WINDOW) + k, room < MATCH_MAX ? room : MATCH_MAX,
-                                    &found);
-      }
-      longest[k] = static_cast<uint8_t>(length >= MATCH_MIN ? length : 0);
-      distance[k] = static_cast<uint16_t>(found);
-    }
-  }
-
-  // Pass 2: the cheapest encoding of every suffix, last position first. A stream's size is its bit
-  // count rounded up to whole bytes, so the fewest bits give the fewest bytes. Only the next 18
-  // suffixes' costs are ever looked at, so they live in a small ring, and modulo 2^32: only
-  // differences between nearby suffixes are compared, and those are small.
-  // The inner loop always runs over all sixteen lengths, with the lengths beyond the match priced
-  // as a literal, so it has no data-dependent exit to mispredict.
-  constexpr uint32_t RING = 32;
-  uint32_t cost[RING] = {};
-  for (uint32_t k = n; k-- > 0;) {
-    const uint32_t literal = cost[(k + 1) % RING] + LITERAL_BITS;
-    uint32_t bestCost = literal;
-    unsigned bestLength = 1;
-    const unsigned reach = longest[k];
-    if (reach >= MATCH_MIN) {
-#pragma GCC unroll 16
-      for (unsigned length = MATCH_MIN; length <= MATCH_MAX; ++length) {
-        // A mask rather than a condition, so the compiler cannot turn it back into an early exit.
-        uint32_t inReach = 0u - static_cast<uint32_t>(length <= reach);
-        uint32_t candidate = ((cost[(k + length) % RING] + MATCH_BITS) & inReach) | (literal & ~inReach);
-        bool cheaper = static_cast<int32_t>(candidate - bestCost) < 0;
-        bestCost = cheaper ? candidate : bestCost;
-        bestLength = cheaper ? length : bestLength;
-      }
-    }
-    cost[k % RING] = bestCost;
-    longest[k] = static_cast<uint8_t>(bestLength);  // from here on: the length chosen at k
-  }
-
-  // Pass 3: emit. Control bits are least significant first; a set bit is a literal.
   size_t start = out->size();
   out->resize(start + SZDD_HEADER_SIZE);
   WriteSzddHeader(out->data() + start, missingChar, n);
+  if (n == 0) return LzError::Ok;
   out->reserve(start + SZDD_HEADER_SIZE + n + n / 8 + 1);
-  size_t controlAt = 0;
-  unsigned items = 0;
-  for (uint32_t k = 0; k < n;) {
-    if (items % 8 == 0) {
-      controlAt = out->size();
-      out->push_back(0);
-    }
-    unsigned length = longest[k];
-    if (length == 1) {
-      (*out)[controlAt] |= static_cast<uint8_t>(1u << (items % 8));
-      out->push_back(in[k]);
-    } else {
-      // The window position of the source byte: positions are absolute in the ring, and the source
-      // may lie in the initial spaces (k < distance) or overlap the bytes being written.
-      uint32_t position = (k - distance[k] + SZDD_FIRST_POSITION) & (WINDOW - 1);
-      out->push_back(static_cast<uint8_t>(position));
-      out->push_back(static_cast<uint8_t>(((position >> 4) & 0xF0) | (length - MATCH_MIN)));
-    }
-    k += length;
-    ++items;
+
+  MatchTables& tables = ReusedTables();
+  tables.text.resize(TEXT_BUFFER);
+  uint8_t* text = tables.text.data();
+  MatchTree tree(static_cast<uint32_t>(WINDOW) + n, &tables);
+  FillText(text, 0, in, n);
+  tree.SetText(text, 0);
+  uint32_t unused;
+  // The initial spaces as candidates. Every position up to 18 before the input holds the same 18
+  // spaces, and the last of them stays in reach longest, so it alone stands for all of them.
+  for (uint32_t pos = WINDOW - MATCH_MAX; pos < WINDOW; ++pos) {
+    uint32_t room = static_cast<uint32_t>(WINDOW) + n - pos;
+    if (room >= MATCH_MIN) tree.FindAndInsert(pos, room < MATCH_MAX ? room : MATCH_MAX, &unused);
   }
+
+  ItemWriter writer(in, out);
+  ForwardParse parse(&tables, &writer);
+  uint32_t blockEnd = BLOCK;
+  for (uint32_t m = 1; m <= n; ++m) {
+    if (m >= MATCH_MIN) {
+      // The longest match at j = m - 3 (it has at least three bytes left) before cost[m].
+      uint32_t j = m - MATCH_MIN;
+      if (j == blockEnd) {
+        FillText(text, j, in, n);
+        tree.SetText(text, j);
+        blockEnd = j + BLOCK;
+      }
+      uint32_t room = n - j;
+      uint32_t found = 0;
+      unsigned length = tree.FindAndInsert(static_cast<uint32_t>(WINDOW) + j, room < MATCH_MAX ? room : MATCH_MAX,
+                                           &found);
+      parse.AddMatch(j, length, found);
+    }
+    parse.Advance(m);
+  }
+  parse.Finish(n);
   return LzError::Ok;
 }
 
