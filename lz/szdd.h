@@ -21,7 +21,7 @@ enum class LzError : int {
   TruncatedData,     // the stream ends (inside an item or between items) before the header's length
   LengthMismatch,    // the stream holds more data than the header's length, or a match runs past it
   OutputTooSmall,    // the caller's buffer cannot take the header's length
-  InputTooLarge,     // more than 2^32 - 8193 bytes to encode
+  InputTooLarge,     // more than 2^32 - 12289 bytes to encode
 };
 
 const char* LzErrorText(LzError error);
@@ -71,6 +71,9 @@ LzError SzddStreamFinish(const SzddStreamDecoder* decoder);
 #include <vector>
 namespace sfxlz {
 // Smallest stream the format allows (exact minimum-cost parse). Appends header and data to *out.
-LzError SzddEncode(const uint8_t* in, size_t inSize, uint8_t missingChar, std::vector<uint8_t>* out);
+// Inputs over 256 KiB are searched partly on a second thread when the machine has two cores or
+// more and secondThread is true; the output is the same either way.
+LzError SzddEncode(const uint8_t* in, size_t inSize, uint8_t missingChar, std::vector<uint8_t>* out,
+                   bool secondThread = true);
 }  // namespace sfxlz
 #endif

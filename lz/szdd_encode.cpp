@@ -5,7 +5,14 @@
 #include <emmintrin.h>
 #endif
 
+#include <memory>
 #include <vector>
+
+#if defined(SFXLZ_THREADS)
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#endif
 
 #include "lz/szdd.h"
 
@@ -25,7 +32,10 @@ constexpr size_t TREE_SLOTS = WINDOW;
 // many entries and none is overwritten while still in reach.
 constexpr size_t CHAIN_SLOTS = 2 * WINDOW;
 constexpr uint32_t NO_NODE = 0xFFFFFFFFu;
-constexpr uint64_t MAX_INPUT = NO_NODE - 2 * WINDOW - 1;
+// Numbering starts a window in, so that NO_NODE always reads as out of reach (pos - NO_NODE is
+// pos + 1): the walks need no separate test for it.
+constexpr uint32_t FIRST_BASE = WINDOW;
+constexpr uint64_t MAX_INPUT = NO_NODE - FIRST_BASE - 2 * WINDOW - 1;
 
 inline uint32_t Hash3(const uint8_t* p) {
   uint32_t key = static_cast<uint32_t>(p[0]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[2];
@@ -115,23 +125,24 @@ MatchTables& ReusedTables() {
 
 class MatchTree {
  public:
-  // textSize counts the initial window too; text is then handed over a block at a time.
-  MatchTree(uint32_t textSize, MatchTables* tables) {
-    uint64_t span = uint64_t{textSize} + WINDOW + 1;
+  // Numbers text positions first .. end - 1 (the initial window counts as text positions 0 to
+  // 4095); the text itself is handed over a block at a time.
+  MatchTree(uint32_t first, uint32_t end, MatchTables* tables) {
+    uint64_t span = uint64_t{end - first} + WINDOW + 1;
     if (!tables->ready || tables->nextBase > NO_NODE - span) {
       tables->heads.assign(size_t{1} << HASH_BITS, NO_NODE);
       tables->children.assign(2 * TREE_SLOTS, NO_NODE);
       tables->chainHeads.assign(size_t{1} << HASH_BITS, NO_NODE);
       tables->chain.assign(CHAIN_SLOTS, NO_NODE);
-      tables->nextBase = 0;
+      tables->nextBase = FIRST_BASE;
       tables->ready = true;
     }
     heads_ = tables->heads.data();
     children_ = tables->children.data();
     chainHeads_ = tables->chainHeads.data();
     chain_ = tables->chain.data();
-    base_ = tables->nextBase;
-    tables->nextBase = static_cast<uint32_t>(base_ + span);
+    base_ = tables->nextBase - first;   // modulo 2^32: only differences of positions are used
+    tables->nextBase = static_cast<uint32_t>(tables->nextBase + span);
   }
 
   // buffer[0] is text position first; it must hold the 4096 positions before every position then
@@ -154,7 +165,7 @@ class MatchTree {
     chain_[pos % CHAIN_SLOTS] = sameThree;
     unsigned best = SearchTree(pos, at >= WINDOW, current, limit, distance);
     if (best >= MATCH_MIN) return best;
-    for (; sameThree != NO_NODE && pos - sameThree <= WINDOW; sameThree = chain_[sameThree % CHAIN_SLOTS]) {
+    for (; pos - sameThree <= WINDOW; sameThree = chain_[sameThree % CHAIN_SLOTS]) {
       const uint8_t* other = Text(sameThree);
       if (other[0] == current[0] && other[1] == current[1] && other[2] == current[2]) {
         *distance = pos - sameThree;
@@ -178,7 +189,7 @@ class MatchTree {
       best = CommonLength(current - WINDOW, current, limit);
       bestDistance = WINDOW;
     }
-    while (candidate != NO_NODE && pos - candidate < WINDOW) {
+    while (pos - candidate < WINDOW) {
       uint32_t* pair = &children_[2 * (candidate % TREE_SLOTS)];
       const uint8_t* other = Text(candidate);
       unsigned length = CommonLength(other, current, limit);
@@ -445,9 +456,141 @@ void FillText(uint8_t* buffer, uint32_t first, const uint8_t* in, uint32_t n) {
   memset(buffer + at + take, 0, TEXT_BUFFER - at - take);
 }
 
+// The finder works through the input in segments. Each segment but the first starts from empty
+// tables, filled first with the 4096 positions before it, so what a segment finds depends on the
+// input alone and not on whether it ran on its own thread: the output is the same either way.
+// Each segment still sees the whole window, so every longest match is the true one.
+constexpr uint32_t SEGMENT = 1u << 18;
+
+// Segment s covers input positions [s * SEGMENT, SegmentEnd(s, positions)).
+uint32_t SegmentEnd(uint32_t s, uint32_t positions) {
+  uint64_t end = uint64_t{s + 1} * SEGMENT;
+  return end < positions ? static_cast<uint32_t>(end) : positions;
+}
+
+// The longest match at every input position j in [first, end) (each with at least three bytes
+// left), handed on in order as sink(j, length, distance).
+template <typename Sink>
+void FindMatches(const uint8_t* in, uint32_t n, uint32_t first, uint32_t end, MatchTables* tables, Sink&& sink) {
+  const uint32_t warm = first == 0 ? 0 : first - static_cast<uint32_t>(WINDOW);
+  tables->text.resize(TEXT_BUFFER);
+  uint8_t* text = tables->text.data();
+  // Text positions in use: from the window before `warm` to the last one searched.
+  MatchTree tree(warm, static_cast<uint32_t>(WINDOW) + end, tables);
+  FillText(text, warm, in, n);
+  tree.SetText(text, warm);
+  uint32_t found = 0;
+  if (first == 0) {
+    // The initial spaces as candidates. Every position up to 18 before the input holds the same
+    // 18 spaces, and the last of them stays in reach longest, so it alone stands for all of them.
+    for (uint32_t pos = WINDOW - MATCH_MAX; pos < WINDOW; ++pos) {
+      uint32_t room = static_cast<uint32_t>(WINDOW) + n - pos;
+      if (room >= MATCH_MIN) tree.FindAndInsert(pos, room < MATCH_MAX ? room : MATCH_MAX, &found);
+    }
+  }
+  uint32_t blockEnd = warm + BLOCK;
+  for (uint32_t j = warm; j < end; ++j) {
+    if (j == blockEnd) {
+      FillText(text, j, in, n);
+      tree.SetText(text, j);
+      blockEnd = j + BLOCK;
+    }
+    uint32_t room = n - j;
+    found = 0;
+    unsigned length = tree.FindAndInsert(static_cast<uint32_t>(WINDOW) + j, room < MATCH_MAX ? room : MATCH_MAX, &found);
+    if (j >= first) sink(j, length, found);
+  }
+}
+
+#if defined(SFXLZ_THREADS)
+// The odd segments' finder results, made on a second thread while this one parses: two slots, so
+// the helper can work one segment ahead. A result is distance | length << 16 (length 0: none).
+class SegmentHelper {
+ public:
+  SegmentHelper(const uint8_t* in, uint32_t n, uint32_t segments) : in_(in), n_(n), segments_(segments) {
+    for (auto& slot : slots_) slot.results.resize(SEGMENT);
+  }
+
+  ~SegmentHelper() {
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    if (thread_.joinable()) thread_.join();
+  }
+
+  // False when no thread could be started; the caller then finds every segment itself.
+  bool Start() {
+    try {
+      thread_ = std::thread([this] { Run(); });
+    } catch (...) {
+      return false;
+    }
+    return true;
+  }
+
+  // Waits for segment s (odd), hands its results to use(results), then frees its slot.
+  template <typename Use>
+  void Take(uint32_t s, Use&& use) {
+    Slot& slot = slots_[(s / 2) % 2];
+    {
+      std::unique_lock<std::mutex> hold(lock_);
+      changed_.wait(hold, [&] { return slot.segment == s; });
+    }
+    use(slot.results.data());
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      slot.segment = EMPTY;
+    }
+    changed_.notify_all();
+  }
+
+ private:
+  static constexpr uint32_t EMPTY = 0;   // segment 0 is never the helper's
+
+  struct Slot {
+    std::vector<uint32_t> results;
+    uint32_t segment = EMPTY;
+  };
+
+  void Run() {
+    MatchTables& tables = ReusedTables();
+    for (uint32_t s = 1; s < segments_; s += 2) {
+      Slot& slot = slots_[(s / 2) % 2];
+      {
+        std::unique_lock<std::mutex> hold(lock_);
+        changed_.wait(hold, [&] { return stop_ || slot.segment == EMPTY; });
+        if (stop_) return;
+      }
+      uint32_t first = s * SEGMENT;
+      uint32_t* results = slot.results.data();
+      FindMatches(in_, n_, first, SegmentEnd(s, n_ - 2), &tables, [&](uint32_t j, unsigned length, uint32_t distance) {
+        results[j - first] = distance | static_cast<uint32_t>(length) << 16;
+      });
+      {
+        std::lock_guard<std::mutex> hold(lock_);
+        slot.segment = s;
+      }
+      changed_.notify_all();
+    }
+  }
+
+  const uint8_t* in_;
+  uint32_t n_;
+  uint32_t segments_;
+  Slot slots_[2];
+  std::mutex lock_;
+  std::condition_variable changed_;
+  bool stop_ = false;
+  std::thread thread_;
+};
+#endif
+
 }  // namespace
 
-LzError SzddEncode(const uint8_t* in, size_t inSize, uint8_t missingChar, std::vector<uint8_t>* out) {
+LzError SzddEncode(const uint8_t* in, size_t inSize, uint8_t missingChar, std::vector<uint8_t>* out,
+                   bool secondThread) {
   // Positions of the window and the input together must fit the finder's 32-bit numbering.
   if (static_cast<uint64_t>(inSize) > MAX_INPUT) return LzError::InputTooLarge;
   const uint32_t n = static_cast<uint32_t>(inSize);
@@ -458,38 +601,42 @@ LzError SzddEncode(const uint8_t* in, size_t inSize, uint8_t missingChar, std::v
   out->reserve(start + SZDD_HEADER_SIZE + n + n / 8 + 1);
 
   MatchTables& tables = ReusedTables();
-  tables.text.resize(TEXT_BUFFER);
-  uint8_t* text = tables.text.data();
-  MatchTree tree(static_cast<uint32_t>(WINDOW) + n, &tables);
-  FillText(text, 0, in, n);
-  tree.SetText(text, 0);
-  uint32_t unused;
-  // The initial spaces as candidates. Every position up to 18 before the input holds the same 18
-  // spaces, and the last of them stays in reach longest, so it alone stands for all of them.
-  for (uint32_t pos = WINDOW - MATCH_MAX; pos < WINDOW; ++pos) {
-    uint32_t room = static_cast<uint32_t>(WINDOW) + n - pos;
-    if (room >= MATCH_MIN) tree.FindAndInsert(pos, room < MATCH_MAX ? room : MATCH_MAX, &unused);
-  }
-
   ItemWriter writer(in, out);
   ForwardParse parse(&tables, &writer);
-  uint32_t blockEnd = BLOCK;
-  for (uint32_t m = 1; m <= n; ++m) {
-    if (m >= MATCH_MIN) {
-      // The longest match at j = m - 3 (it has at least three bytes left) before cost[m].
-      uint32_t j = m - MATCH_MIN;
-      if (j == blockEnd) {
-        FillText(text, j, in, n);
-        tree.SetText(text, j);
-        blockEnd = j + BLOCK;
-      }
-      uint32_t room = n - j;
-      uint32_t found = 0;
-      unsigned length = tree.FindAndInsert(static_cast<uint32_t>(WINDOW) + j, room < MATCH_MAX ? room : MATCH_MAX,
-                                           &found);
-      parse.AddMatch(j, length, found);
+  // cost[1] and cost[2] need no match; cost[j + 3] needs the matches up to j.
+  for (uint32_t m = 1; m <= n && m < MATCH_MIN; ++m) parse.Advance(m);
+  auto take = [&](uint32_t j, unsigned length, uint32_t distance) {
+    parse.AddMatch(j, length, distance);
+    parse.Advance(j + MATCH_MIN);
+  };
+  if (n >= MATCH_MIN) {
+    const uint32_t positions = n - 2;   // those with at least three bytes left
+    const uint32_t segments = static_cast<uint32_t>((uint64_t{positions} + SEGMENT - 1) / SEGMENT);
+#if defined(SFXLZ_THREADS)
+    std::unique_ptr<SegmentHelper> helper;
+    if (secondThread && segments >= 2 && std::thread::hardware_concurrency() >= 2) {
+      helper.reset(new SegmentHelper(in, n, segments));
+      if (!helper->Start()) helper.reset();
     }
-    parse.Advance(m);
+#else
+    (void)secondThread;
+#endif
+    for (uint32_t s = 0; s < segments; ++s) {
+      uint32_t first = s * SEGMENT;
+      uint32_t end = SegmentEnd(s, positions);
+#if defined(SFXLZ_THREADS)
+      if (helper && s % 2 == 1) {
+        helper->Take(s, [&](const uint32_t* results) {
+          for (uint32_t j = first; j < end; ++j) {
+            uint32_t result = results[j - first];
+            take(j, result >> 16, result & 0xFFFF);
+          }
+        });
+        continue;
+      }
+#endif
+      FindMatches(in, n, first, end, &tables, take);
+    }
   }
   parse.Finish(n);
   return LzError::Ok;

@@ -1,11 +1,12 @@
 // Unit tests of the SZDD codec: round trips, hand-made streams, damaged streams, parse optimality.
+#include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 
-#include <map>
 #include <memory>
 #include <ostream>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -451,21 +452,31 @@ size_t OptimalStreamSize(const Bytes& input) {
   Bytes text(4096, ' ');
   text.insert(text.end(), input.begin(), input.end());
   size_t n = input.size();
-  std::map<uint32_t, std::vector<size_t>> seen;  // three-byte key -> text positions, oldest first
+  // Earlier text positions with the same three bytes, newest first: a head per key, a link per position.
+  std::unordered_map<uint32_t, size_t> newest;
+  std::vector<size_t> older(text.size(), SIZE_MAX);
   auto key = [&](size_t at) { return uint32_t{text[at]} << 16 | uint32_t{text[at + 1]} << 8 | text[at + 2]; };
-  for (size_t at = 0; at < 4096 && at + 3 <= text.size(); ++at) seen[key(at)].push_back(at);
+  auto add = [&](size_t at) {
+    auto [slot, fresh] = newest.try_emplace(key(at), at);
+    if (!fresh) {
+      older[at] = slot->second;
+      slot->second = at;
+    }
+  };
+  for (size_t at = 0; at < 4096 && at + 3 <= text.size(); ++at) add(at);
   std::vector<unsigned> longest(n, 0);
   for (size_t k = 0; k + 3 <= n; ++k) {
     size_t at = 4096 + k;
     size_t limit = n - k < 18 ? n - k : 18;
-    std::vector<size_t>& earlier = seen[key(at)];
-    for (size_t i = earlier.size(); i-- > 0 && earlier[i] + 4096 >= at;) {
+    auto found = newest.find(key(at));
+    for (size_t earlier = found == newest.end() ? SIZE_MAX : found->second;
+         earlier != SIZE_MAX && earlier + 4096 >= at; earlier = older[earlier]) {
       size_t length = 0;
-      while (length < limit && text[at + length] == text[earlier[i] + length]) ++length;
+      while (length < limit && text[at + length] == text[earlier + length]) ++length;
       if (length > longest[k]) longest[k] = static_cast<unsigned>(length);
       if (length == limit) break;
     }
-    earlier.push_back(at);
+    add(at);
   }
   std::vector<size_t> bits(n + 1, 0);
   for (size_t k = n; k-- > 0;) {
@@ -499,6 +510,42 @@ TEST(SzddEncoderOptimality, SizeEqualsTheReferenceParse) {
   inputs.push_back(lzcorpus::MakePeriodic(4096, 140000, 21));
   for (const Bytes& input : inputs) {
     EXPECT_EQ(Encode(input).size(), OptimalStreamSize(input)) << "input of " << input.size() << " bytes";
+  }
+}
+
+// Inputs longer than one finder segment (256 KiB): each later segment starts from empty tables
+// filled with the 4096 positions before it, and odd segments are searched on a second thread.
+// Matches that reach back across a segment start must still be found, and the thread must not
+// change a byte.
+TEST(SzddEncoderSegments, AcrossSegmentStartsTheSizeIsTheReferenceParses) {
+  constexpr size_t SEGMENT = 1 << 18;
+  struct Case {
+    const char* name;
+    Bytes input;
+  } cases[] = {
+      // A period of 4096 puts every match's source at the far end of the window, also just
+      // before each segment start.
+      {"period 4096 over three segments", lzcorpus::MakePeriodic(4096, 2 * SEGMENT + 5000, 31)},
+      // Random bytes except for copies placed to straddle each segment start.
+      {"copies across the starts", [] {
+         Bytes input = lzcorpus::MakeRandom(3 * SEGMENT + 100, 32);
+         for (size_t start : {SEGMENT, 2 * SEGMENT, 3 * SEGMENT}) {
+           for (size_t i = 0; i < 40; ++i) input[start - 20 + i] = input[start - 3000 + i];
+           for (size_t i = 0; i < 18; ++i) input[start + i] = input[start - 4096 + i];
+         }
+         return input;
+       }()},
+      {"binary-like over two segments", lzcorpus::MakeBinaryLike(SEGMENT + 70000, 33)},
+  };
+  for (const Case& c : cases) {
+    Bytes stream = Encode(c.input);
+    EXPECT_EQ(stream.size(), OptimalStreamSize(c.input)) << c.name;
+    Bytes alone;
+    ASSERT_EQ(sfxlz::SzddEncode(c.input.data(), c.input.size(), 0, &alone, false), LzError::Ok);
+    EXPECT_TRUE(alone == stream) << c.name << ": one thread and two give different bytes";
+    Decoded decoded = DecodeWhole(stream);
+    ASSERT_EQ(decoded.error, LzError::Ok) << c.name;
+    EXPECT_TRUE(decoded.bytes == c.input) << c.name;
   }
 }
 
