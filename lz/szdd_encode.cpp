@@ -232,40 +232,45 @@ class MatchTree {
 };
 
 
-// Items go out as they are settled: control bytes least significant bit first, a set bit a literal.
+// Items go out as they are settled, a group at a time: a control byte (least significant bit
+// first, a set bit a literal) and its eight items.
 class ItemWriter {
  public:
   ItemWriter(const uint8_t* in, std::vector<uint8_t>* out) : in_(in), out_(out) {}
 
   void Literal(uint32_t k) {
-    size_t control = NextItem();
-    (*out_)[control] |= static_cast<uint8_t>(1u << bit_);
-    out_->push_back(in_[k]);
+    group_[0] |= static_cast<uint8_t>(1u << items_);
+    group_[used_++] = in_[k];
+    Next();
   }
 
   void Match(uint32_t k, unsigned length, uint32_t distance) {
-    NextItem();
     // The window position of the source byte: positions are absolute in the ring, and the source
     // may lie in the initial spaces (k < distance) or overlap the bytes being written.
     uint32_t position = (k - distance + SZDD_FIRST_POSITION) & (WINDOW - 1);
-    out_->push_back(static_cast<uint8_t>(position));
-    out_->push_back(static_cast<uint8_t>(((position >> 4) & 0xF0) | (length - MATCH_MIN)));
+    group_[used_++] = static_cast<uint8_t>(position);
+    group_[used_++] = static_cast<uint8_t>(((position >> 4) & 0xF0) | (length - MATCH_MIN));
+    Next();
+  }
+
+  // The last group, however many items it has.
+  void Flush() {
+    if (items_ != 0) out_->insert(out_->end(), group_, group_ + used_);
+    items_ = 0;
+    used_ = 1;
+    group_[0] = 0;
   }
 
  private:
-  size_t NextItem() {
-    if (++bit_ == 8) {
-      bit_ = 0;
-      controlAt_ = out_->size();
-      out_->push_back(0);
-    }
-    return controlAt_;
+  void Next() {
+    if (++items_ == 8) Flush();
   }
 
   const uint8_t* in_;
   std::vector<uint8_t>* out_;
-  size_t controlAt_ = 0;
-  unsigned bit_ = 7;
+  uint8_t group_[1 + 8 * 2] = {};
+  unsigned used_ = 1;
+  unsigned items_ = 0;
 };
 
 // The cheapest parse, worked out front to back while the match finder runs, so that nothing the
@@ -273,11 +278,10 @@ class ItemWriter {
 // step[m] the length of the last item of such an encoding. A stream's size is its bit count
 // rounded up to whole bytes, so the fewest bits give the fewest bytes.
 //
-// The matches that can end at m start at some j in [m-18, m-3] with j + longest[j] >= m, and those
-// j form one range ending at m-3: a match of length L >= 4 at j, shifted by one, is a match of
-// length L-1 at j+1 from the same distance, so j+1 reaches at least as far. Every match costs the
-// same 17 bits, so the best one comes from the cheapest cost in that range; a sparse table over
-// the last 32 costs answers that with two lookups.
+// The matches that can end at m start at the j in [m-18, m-3] whose longest match reaches m, and
+// every match costs the same 17 bits, so the best one comes from the cheapest such cost[j]. The
+// sixteen candidates are compared at once as 16-bit keys: cost[j] - cost[m-1] fits easily (one
+// literal more or less per byte bounds it to -153 .. 17), so the costs are kept modulo 2^16.
 //
 // Ties go to the latest start. Then the backward chains of step from neighbouring positions meet
 // soon, and once every chain from the last 18 positions has passed one position, the parse up to
@@ -292,45 +296,37 @@ class ForwardParse {
     step_ = tables_->step.data();
     distance_ = tables_->distance.data();
     capacity_ = static_cast<uint32_t>(tables_->step.size());
-    for (auto& level : table_) {
-      for (uint64_t& key : level) key = ~uint64_t{0};
-    }
-    for (uint32_t& end : reachEnd_) end = 0;
-    cost_[0] = 0;
-    Insert(0);
+    // Positions before the input have no match, so whatever cost they show is never chosen.
+    for (int16_t& length : longest_) length = 0;
+    for (uint16_t& cost : cost_) cost = 0;
+#if defined(__SSE2__)
+    lengths_[0] = lengths_[1] = costs_[0] = costs_[1] = _mm_setzero_si128();
+#endif
   }
 
   // The longest match at input position j, once the finder has it: needed before Advance(j + 3).
   void AddMatch(uint32_t j, unsigned length, uint32_t distance) {
-    reachEnd_[j % RING] = length >= MATCH_MIN ? j + length : 0;
+    int16_t reach = static_cast<int16_t>(length >= MATCH_MIN ? length : 0);
+    longest_[j % RING] = reach;
     distance_[j - settled_] = static_cast<uint16_t>(distance);
   }
 
   // Computes cost[m] and step[m]; every match starting at or before m - 3 must be known.
   void Advance(uint32_t m) {
     if (m - settled_ + 1 >= capacity_) Grow();
-    uint64_t best = cost_[(m - 1) % RING] + LITERAL_BITS;
+    int key = m >= MATCH_MIN ? CheapestMatchStart(m) : NO_CANDIDATE;
+    // key / 32 is cost[j] - cost[m-1]; the match wins when it undercuts a literal (9 bits) after
+    // its own 17. No candidate reads as +1023.
+    int difference = key >> 5;
     unsigned chosen = 1;
-    if (m >= MATCH_MIN && reachEnd_[(m - MATCH_MIN) % RING] >= m) {
-      uint32_t last = m - MATCH_MIN;
-      uint32_t first = m >= MATCH_MAX ? m - MATCH_MAX : 0;
-      if (low_ < first) low_ = first;
-      while (reachEnd_[low_ % RING] < m) ++low_;
-      uint32_t span = last - low_ + 1;   // 1 to 16
-      unsigned level = 31 - static_cast<unsigned>(__builtin_clz(span));
-      uint64_t a = table_[level][low_ % RING];
-      uint64_t b = table_[level][(last + 1 - (1u << level)) % RING];
-      uint64_t key = a < b ? a : b;
-      uint32_t start = first + ((TIE_MASK - static_cast<uint32_t>(key & TIE_MASK) - first) & TIE_MASK);
-      uint64_t viaMatch = (key >> TIE_BITS) + MATCH_BITS;
-      if (viaMatch < best) {
-        best = viaMatch;
-        chosen = m - start;
-      }
+    uint32_t cost = last_ + LITERAL_BITS;
+    if (difference + static_cast<int>(MATCH_BITS) < static_cast<int>(LITERAL_BITS)) {
+      chosen = static_cast<unsigned>(key & 31) + 1;
+      cost = last_ + static_cast<uint32_t>(difference + static_cast<int>(MATCH_BITS));
     }
-    cost_[m % RING] = best;
+    last_ = cost;
+    cost_[m % RING] = static_cast<uint16_t>(cost);
     step_[m - settled_] = static_cast<uint8_t>(chosen);
-    Insert(m);
     if (m - settled_ >= nextCheck_) TrySettle(m);
   }
 
@@ -346,27 +342,52 @@ class ForwardParse {
 
  private:
   static constexpr uint32_t RING = 32;
-  static constexpr unsigned LEVELS = 5;      // ranges of 1 to 16 positions
-  static constexpr unsigned TIE_BITS = 13;
-  static constexpr uint32_t TIE_MASK = (1u << TIE_BITS) - 1;
   static constexpr uint32_t REGION = 1u << 15;
+  static constexpr int NO_CANDIDATE = 0x7FFF;
 
-  // Smaller cost first; among equal costs the later position (but for a wrap every 8192
-  // positions, which still picks a cheapest one).
-  uint64_t Key(uint32_t j) const {
-    return cost_[j % RING] << TIE_BITS | (TIE_MASK - (j & TIE_MASK));
-  }
-
-  void Insert(uint32_t e) {
-    uint64_t (*t)[RING] = table_;
-    t[0][e % RING] = Key(e);
-    for (unsigned level = 1; level < LEVELS; ++level) {
-      uint32_t half = 1u << (level - 1);
-      uint32_t at = e + 1 - 2 * half;
-      uint64_t a = t[level - 1][at % RING];
-      uint64_t b = t[level - 1][(at + half) % RING];
-      t[level][at % RING] = a < b ? a : b;
+  // The least key (cost[j] - cost[m-1]) * 32 + (m-1-j) over the j in [m-18, m-3] whose match
+  // reaches m: the cheapest start, the latest among equals; NO_CANDIDATE when there is none.
+  // Called once for every m from 3 on, in order.
+  int CheapestMatchStart(uint32_t m) {
+    const uint32_t j = m - MATCH_MIN;
+#if defined(__SSE2__)
+    // The sixteen candidates stay in registers, lane t holding j = m-18+t, and move one lane down
+    // per position: rebuilt from memory they would wait on the stores of the last few positions.
+    __m128i length = _mm_cvtsi32_si128(static_cast<uint16_t>(longest_[j % RING]));
+    __m128i cost = _mm_cvtsi32_si128(cost_[j % RING]);
+    lengths_[0] = _mm_or_si128(_mm_srli_si128(lengths_[0], 2), _mm_slli_si128(lengths_[1], 14));
+    lengths_[1] = _mm_or_si128(_mm_srli_si128(lengths_[1], 2), _mm_slli_si128(length, 14));
+    costs_[0] = _mm_or_si128(_mm_srli_si128(costs_[0], 2), _mm_slli_si128(costs_[1], 14));
+    costs_[1] = _mm_or_si128(_mm_srli_si128(costs_[1], 2), _mm_slli_si128(cost, 14));
+    // Lane t needs a match of at least 18 - t bytes, and carries m-1-j = 17 - t as its tie break.
+    const __m128i need0 = _mm_setr_epi16(18, 17, 16, 15, 14, 13, 12, 11);
+    const __m128i need1 = _mm_setr_epi16(10, 9, 8, 7, 6, 5, 4, 3);
+    const __m128i tie0 = _mm_setr_epi16(17, 16, 15, 14, 13, 12, 11, 10);
+    const __m128i tie1 = _mm_setr_epi16(9, 8, 7, 6, 5, 4, 3, 2);
+    const __m128i none = _mm_set1_epi16(NO_CANDIDATE);
+    const __m128i reference = _mm_set1_epi16(static_cast<int16_t>(last_));
+    __m128i short0 = _mm_cmplt_epi16(lengths_[0], need0);
+    __m128i short1 = _mm_cmplt_epi16(lengths_[1], need1);
+    __m128i key0 = _mm_or_si128(_mm_slli_epi16(_mm_sub_epi16(costs_[0], reference), 5), tie0);
+    __m128i key1 = _mm_or_si128(_mm_slli_epi16(_mm_sub_epi16(costs_[1], reference), 5), tie1);
+    key0 = _mm_or_si128(_mm_andnot_si128(short0, key0), _mm_and_si128(short0, none));
+    key1 = _mm_or_si128(_mm_andnot_si128(short1, key1), _mm_and_si128(short1, none));
+    __m128i least = _mm_min_epi16(key0, key1);
+    least = _mm_min_epi16(least, _mm_shuffle_epi32(least, 0x4E));
+    least = _mm_min_epi16(least, _mm_shuffle_epi32(least, 0xB1));
+    least = _mm_min_epi16(least, _mm_srli_epi32(least, 16));
+    return static_cast<int16_t>(_mm_cvtsi128_si32(least) & 0xFFFF);
+#else
+    int least = NO_CANDIDATE;
+    for (unsigned t = 0; t < 16; ++t) {
+      uint32_t at = (j - 15 + t) % RING;   // j = m-18+t
+      if (longest_[at] < static_cast<int>(MATCH_MAX - t)) continue;
+      int difference = static_cast<int16_t>(static_cast<uint16_t>(cost_[at] - static_cast<uint16_t>(last_)));
+      int key = difference * 32 + static_cast<int>(MATCH_MAX - 1 - t);
+      least = key < least ? key : least;
     }
+    return least;
+#endif
   }
 
   void TrySettle(uint32_t m) {
@@ -434,11 +455,14 @@ class ForwardParse {
   uint16_t* distance_;
   uint32_t capacity_;
   uint32_t settled_ = 0;     // the parse up to here is written; the open arrays start here
-  uint32_t low_ = 0;         // no match that ends at the current position or later starts before it
   uint32_t nextCheck_ = CHECK;
-  uint64_t cost_[RING];
-  uint32_t reachEnd_[RING];  // j + longest[j], or 0 when j has no match
-  uint64_t table_[LEVELS][RING];   // table_[l][j]: the least key of positions j .. j + 2^l - 1
+  uint32_t last_ = 0;                 // cost[m-1], modulo 2^32
+  uint16_t cost_[RING];               // cost[j] modulo 2^16
+  int16_t longest_[RING];             // the longest match at j, 0 for none
+#if defined(__SSE2__)
+  __m128i lengths_[2];                // longest_ and cost_ of j = m-18 .. m-3, lane t: j = m-18+t
+  __m128i costs_[2];
+#endif
 };
 
 // Fills buffer with text positions first .. first + TEXT_BUFFER - 1: the initial spaces, the
@@ -639,6 +663,7 @@ LzError SzddEncode(const uint8_t* in, size_t inSize, uint8_t missingChar, std::v
     }
   }
   parse.Finish(n);
+  writer.Flush();
   return LzError::Ok;
 }
 
