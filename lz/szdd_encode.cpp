@@ -101,10 +101,11 @@ inline unsigned CommonLength(const uint8_t* a, const uint8_t* b, unsigned limit)
 // it inherits the node's links unchanged, so along a long run of equal strings a link can point
 // arbitrarily far back and only the full distance tells that it is out of reach.
 //
-// The tables are kept from call to call: freshly allocated, their pages would be faulted in anew
-// by every call, which on small members costs more than the parse itself. Clearing them would cost
-// nearly as much, so each call numbers its positions on from where the last one stopped, plus a
-// window's gap: whatever an earlier call left behind then reads as out of reach.
+// The tables are kept from call to call (one set per thread): freshly allocated, their pages would
+// be faulted in anew by every call, which on small members costs more than the parse itself.
+// Clearing them would cost nearly as much, so each run of the finder numbers its positions on from
+// where the last one stopped, plus a window's gap: whatever an earlier run left behind then reads
+// as out of reach.
 struct MatchTables {
   std::vector<uint32_t> heads;       // full positions: a bucket may sit unused for any length of input
   std::vector<uint32_t> children;

@@ -45,14 +45,14 @@ bool WriteWhole(const char* path, const uint8_t* data, size_t size) {
   return fclose(file) == 0 && ok;
 }
 
-int Encode(const char* in, const char* out) {
+int Encode(const char* in, const char* out, bool secondThread) {
   std::vector<uint8_t> input;
   if (!ReadWhole(in, &input)) return 2;
   std::vector<uint8_t> stream;
   stream.reserve(input.size() / 2 + 64);
   double cpuStart = CpuNow();
   auto start = Clock::now();
-  if (sfxlz::SzddEncode(input.data(), input.size(), 0, &stream) != sfxlz::LzError::Ok) return 1;
+  if (sfxlz::SzddEncode(input.data(), input.size(), 0, &stream, secondThread) != sfxlz::LzError::Ok) return 1;
   double seconds = SecondsSince(start);
   double cpu = CpuNow() - cpuStart;
   if (!WriteWhole(out, stream.data(), stream.size())) return 2;
@@ -104,9 +104,10 @@ int LzCopy(const char* in, const char* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 4 && strcmp(argv[1], "encode") == 0) return Encode(argv[2], argv[3]);
+  if (argc == 4 && strcmp(argv[1], "encode") == 0) return Encode(argv[2], argv[3], true);
+  if (argc == 4 && strcmp(argv[1], "encode-one-thread") == 0) return Encode(argv[2], argv[3], false);
   if (argc == 4 && strcmp(argv[1], "decode") == 0) return Decode(argv[2], argv[3]);
   if (argc == 4 && strcmp(argv[1], "lzcopy") == 0) return LzCopy(argv[2], argv[3]);
-  fprintf(stderr, "usage: bench_szdd encode|decode|lzcopy IN OUT\n");
+  fprintf(stderr, "usage: bench_szdd encode|encode-one-thread|decode|lzcopy IN OUT\n");
   return 2;
 }
