@@ -253,8 +253,10 @@ void CheckDirectory(const std::vector<DirectoryEntry>& entries, uint64_t directo
     }
   }
   int32_t faultIndex = -1;
-  if (ValidateDirectory(entries.data(), count, (int64_t)directoryPosition, options.isLeadByte, &faultIndex) !=
-          DirectoryFault::None &&
+  // The launcher's own check, with its device-name rule when the stub is a Windows one: the
+  // name checks above say why, this one makes sure nothing the launcher refuses slips through.
+  if (ValidateDirectory(entries.data(), count, (int64_t)directoryPosition, options.isLeadByte, &faultIndex,
+                        options.windowsTarget) != DirectoryFault::None &&
       problems->empty()) {
     Add(problems, faultIndex, "the launcher's directory check refuses this entry");
   }
