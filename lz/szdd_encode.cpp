@@ -533,7 +533,9 @@ void FindMatches(const uint8_t* in, uint32_t n, uint32_t first, uint32_t end, Ma
 class SegmentHelper {
  public:
   SegmentHelper(const uint8_t* in, uint32_t n, uint32_t segments) : in_(in), n_(n), segments_(segments) {
-    for (auto& slot : slots_) slot.results.resize(SEGMENT);
+    // Left uninitialised: the helper writes every entry before it is read, and its pages are
+    // then faulted in on the helper's thread rather than cleared on the calling one.
+    for (auto& slot : slots_) slot.results.reset(new uint32_t[SEGMENT]);
   }
 
   ~SegmentHelper() {
@@ -563,7 +565,7 @@ class SegmentHelper {
       std::unique_lock<std::mutex> hold(lock_);
       changed_.wait(hold, [&] { return slot.segment == s; });
     }
-    use(slot.results.data());
+    use(static_cast<const uint32_t*>(slot.results.get()));
     {
       std::lock_guard<std::mutex> hold(lock_);
       slot.segment = EMPTY;
@@ -575,7 +577,7 @@ class SegmentHelper {
   static constexpr uint32_t EMPTY = 0;   // segment 0 is never the helper's
 
   struct Slot {
-    std::vector<uint32_t> results;
+    std::unique_ptr<uint32_t[]> results;
     uint32_t segment = EMPTY;
   };
 
@@ -589,7 +591,7 @@ class SegmentHelper {
         if (stop_) return;
       }
       uint32_t first = s * SEGMENT;
-      uint32_t* results = slot.results.data();
+      uint32_t* results = slot.results.get();
       FindMatches(in_, n_, first, SegmentEnd(s, n_ - 2), &tables, [&](uint32_t j, unsigned length, uint32_t distance) {
         results[j - first] = distance | static_cast<uint32_t>(length) << 16;
       });
